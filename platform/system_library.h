@@ -1,0 +1,11 @@
+// Libraries are loaded from System32 only: an elevated installer usually starts
+// from a Downloads folder, where a planted DLL of a system name would win.
+#pragma once
+
+#include <windows.h>
+
+// Restricts the process's DLL search path to System32; call before any load.
+void RestrictDllSearchToSystem32();
+
+// LoadLibraryW on the full System32 path of `fileName`; null on failure.
+HMODULE LoadSystemLibrary(const wchar_t* fileName);

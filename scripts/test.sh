@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test: the Windows tests and the
+# end-to-end scenarios under Wine, and the native sanitizer/fuzz tests.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh || exit 1
+scripts/build.sh --native || exit 1
+
+source testbed/wine-testbed.sh
+testbed_start
+trap testbed_stop EXIT
+
+status=0
+ctest --test-dir build/windows --output-on-failure 2>&1 | tee build/windows-tests.log || status=1
+ctest --test-dir build/native --output-on-failure 2>&1 | tee build/native-tests.log || status=1
+
+passed=0 failed=0
+for log in build/windows-tests.log build/native-tests.log; do
+    total=$(grep -oE 'tests failed out of [0-9]+' "$log" | tail -1 | grep -oE '[0-9]+$' || echo 0)
+    bad=$(grep -oE '[0-9]+ tests failed out of' "$log" | tail -1 | grep -oE '^[0-9]+' || echo 0)
+    passed=$((passed + ${total:-0} - ${bad:-0}))
+    failed=$((failed + ${bad:-0}))
+done
+[[ $failed -eq 0 && $passed -gt 0 ]] || status=1
+echo "tests: $passed passed, $failed failed"
+exit $status

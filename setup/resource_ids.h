@@ -1,0 +1,46 @@
+// Resource ids, shared by the .rc files and the code.
+#pragma once
+
+// Dialog, icon and bitmap
+#define IDD_WIZARD 101
+#define IDI_APPLICATION_ICON 102
+#define IDB_HEADER_PICTURE 119
+
+// Strings
+#define IDS_PRODUCT_NAME 103
+#define IDS_CANNOT_INSTALL 104
+#define IDS_CLOSE_BUTTON 105
+#define IDS_WELCOME_TITLE 107
+#define IDS_WELCOME_MESSAGE 108
+#define IDS_LICENSE_TITLE 109
+#define IDS_LICENSE_PROMPT 110
+#define IDS_CONFIRM_TITLE 111
+#define IDS_CONFIRM_MESSAGE 112
+#define IDS_PROGRESS_TITLE 113
+#define IDS_PROGRESS_MESSAGE 114
+#define IDS_DONE_TITLE 115
+#define IDS_DONE_MESSAGE 116
+#define IDS_FAILED_TITLE 117
+#define IDS_FAILED_MESSAGE 118
+#define IDS_ALREADY_RUNNING 119
+#define IDS_LAUNCH_CHECK 122
+#define IDS_COPY_DONE 123
+#define IDS_COPY_FAILED 124
+#define IDS_DOTNET_MISSING 129
+
+// Wizard controls
+#define IDC_PAGE_TITLE 1001
+#define IDC_PAGE_MESSAGE 1002
+#define IDC_BACK 1003
+#define IDC_NEXT 1004
+#define IDC_VIEWER 1005
+#define IDC_DISAGREE 1006
+#define IDC_AGREE 1007
+#define IDC_LICENSE_PROMPT 1008
+#define IDC_LAUNCH_CHECK 1009
+#define IDC_START_MENU_CHECK 1010
+#define IDC_DESKTOP_CHECK 1011
+#define IDC_COPY_LOG 1012
+
+// Payload integrity digests (a resource of our own beside the MODULE resources)
+#define IDR_MODULE_DIGESTS 200

@@ -1,0 +1,77 @@
+#include "setup/startup.h"
+
+#include "platform/scoped_handle.h"
+#include "platform/system_info.h"
+#include "platform/text_format.h"
+#include "setup/install_log.h"
+#include "setup/process_state.h"
+#include "setup/resource_ids.h"
+#include "setup/strings.h"
+
+namespace {
+
+constexpr int kExitRefused = 1;
+constexpr int kExitNormal = 0;
+
+// Tests whether a product program runs by its single-instance mutex; setup
+// never keeps the mutex, so two copies of setup do not refuse each other.
+bool ProgramIsRunning(const wchar_t* nameWord) {
+    wchar_t mutexName[kNameChars];
+    FormatText(mutexName, L"%s_Mutex", nameWord);
+    ScopedKernelHandle mutex(CreateMutexW(nullptr, TRUE, mutexName));
+    return GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+void ShowRefusal(unsigned messageId) {
+    MessageBoxW(nullptr, LoadMessageText(messageId), ProductDisplayName(), MB_ICONERROR);
+}
+
+void WriteFirstLogLines() {
+    const OsVersion version = QueryOsVersion();
+    AppendLogLine(L"インストールログ");
+    AppendLogLine(L"OS Version: Major %d Minor %d", static_cast<int>(version.major),
+                  static_cast<int>(version.minor));
+    if (IsX86()) {
+        AppendLogLine(L"CPU: x86");
+    }
+    if (IsX64()) {
+        AppendLogLine(L"CPU: x64");
+    }
+}
+
+void BuildCaptionText() {
+    FormatText(g_captionText, L"%s %s", ProductDisplayName(), kVersionWord);
+}
+
+void CleanUp() {
+    DeleteObject(g_whiteBrush);
+    if (g_titleFont != nullptr) {
+        DeleteObject(g_titleFont);
+    }
+}
+
+}  // namespace
+
+int RunSetup(HINSTANCE instance) {
+    g_applicationIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
+    g_whiteBrush = CreateSolidBrush(RGB(255, 255, 255));
+    WriteFirstLogLines();
+
+    if (!IsDotNet4Installed()) {
+        ShowRefusal(IDS_DOTNET_MISSING);
+        CleanUp();
+        return kExitRefused;
+    }
+    BuildCaptionText();
+    if (ProgramIsRunning(L"Portvane")) {
+        ShowRefusal(IDS_ALREADY_RUNNING);
+        CleanUp();
+        return kExitRefused;
+    }
+    if (ProgramIsRunning(L"Portvane_Tray")) {
+        ShowRefusal(IDS_ALREADY_RUNNING);
+        return kExitNormal;
+    }
+    CleanUp();
+    return kExitNormal;
+}
