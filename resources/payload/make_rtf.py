@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Writes License.rtf and Readme.rtf from License.txt and Readme.txt (UTF-8).
+
+The documents declare code page 932 and hold every Japanese character as
+\\'xx escapes of its Shift-JIS bytes, so the files are pure ASCII: a raw
+Shift-JIS trail byte 0x5C or 0x7B..0x7D would otherwise read as an RTF
+backslash or brace.
+
+Text markup, one paragraph per line:
+  "= text"   document title (bold, larger, centred)
+  "# text"   section heading (bold)
+  "  text"   indented item
+  anything else is a plain paragraph; an empty line is an empty paragraph.
+
+Usage: make_rtf.py [OUTDIR]   (default: the folder of this script)
+"""
+import os
+import sys
+
+HEADER = (
+    "{\\rtf1\\ansi\\ansicpg932\\deff0\\deflang1041"
+    "{\\fonttbl{\\f0\\fnil\\fcharset128 MS UI Gothic;}}\n"
+    "\\viewkind4\\uc1\\lang1041\\f0\\fs18\n"
+)
+FOOTER = "}\n"
+LINE_LIMIT = 100
+
+PARAGRAPH_FORMATS = {
+    "=": "\\pard\\qc\\sa120\\b\\fs24 ",
+    "#": "\\pard\\sb120\\sa40\\b ",
+    "  ": "\\pard\\li360\\sa20 ",
+    "": "\\pard\\sa40 ",
+}
+# Paragraph kinds that switch bold (and size) on and must switch them off again.
+PARAGRAPH_ENDS = {"=": "\\b0\\fs18", "#": "\\b0"}
+
+
+def escape(text):
+    """RTF for plain text: ASCII as is, specials escaped, the rest as \\'xx."""
+    out = []
+    for ch in text:
+        if ch in "\\{}":
+            out.append("\\" + ch)
+        elif " " <= ch <= "~":
+            out.append(ch)
+        else:
+            # cp932 refuses anything it cannot encode: better than a wrong glyph.
+            out.append("".join("\\'%02x" % byte for byte in ch.encode("cp932")))
+    return out
+
+
+def wrap(tokens):
+    """Source lines of at most LINE_LIMIT characters, broken only between tokens,
+    so that no control word and no double-byte character is split. RTF ignores
+    these line breaks."""
+    lines, line = [], ""
+    for token in tokens:
+        if len(line) + len(token) > LINE_LIMIT and line:
+            lines.append(line)
+            line = ""
+        line += token
+    lines.append(line)
+    return "\n".join(lines) + "\n"
+
+
+def paragraph(line):
+    for marker in ("=", "#", "  "):
+        if line.startswith(marker):
+            text = line[len(marker):].strip() if marker != "  " else line.strip()
+            end = PARAGRAPH_ENDS.get(marker, "")
+            return [PARAGRAPH_FORMATS[marker]] + escape(text) + [end + "\\par"]
+    return [PARAGRAPH_FORMATS[""]] + escape(line) + ["\\par"]
+
+
+def rtf_body(text):
+    """The paragraphs of a marked-up text, without the document header."""
+    return "".join(wrap(paragraph(line)) for line in text.splitlines())
+
+
+def rtf_document(text):
+    return HEADER + rtf_body(text) + FOOTER
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    outdir = sys.argv[1] if len(sys.argv) > 1 else here
+    for name in ("License", "Readme"):
+        with open(os.path.join(here, name + ".txt"), encoding="utf-8") as source:
+            document = rtf_document(source.read())
+        with open(os.path.join(outdir, name + ".rtf"), "w", encoding="ascii", newline="\r\n") as out:
+            out.write(document)
+
+
+if __name__ == "__main__":
+    main()
