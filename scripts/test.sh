@@ -14,6 +14,11 @@ status=0
 ctest --test-dir build/windows --output-on-failure 2>&1 | tee build/windows-tests.log || status=1
 ctest --test-dir build/native --output-on-failure 2>&1 | tee build/native-tests.log || status=1
 
+# What a user would see, as PNG beside the BMPs the driver saved.
+for bmp in build/windows/screenshots/*.bmp; do
+    [[ -e "$bmp" ]] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+
 passed=0 failed=0
 for log in build/windows-tests.log build/native-tests.log; do
     total=$(grep -oE 'tests failed out of [0-9]+' "$log" | tail -1 | grep -oE '[0-9]+$' || echo 0)

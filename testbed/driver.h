@@ -1,0 +1,83 @@
+// Drives the real Portvane_Setup.exe from a test running beside it under Wine:
+// starts it, finds its windows, reads texts and states, clicks, handles message boxes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/scoped_handle.h"
+
+struct SetupProcess {
+    ScopedKernelHandle process;
+    DWORD processId = 0;
+};
+
+// Path of a file in the build tree ($PORTVANE_BUILD_DIR), e.g. L"Portvane_Setup.exe".
+std::wstring BuildPath(const std::wstring& relative);
+
+// Starts an exe (by default the built setup, with no arguments).
+SetupProcess LaunchProgram(const std::wstring& exePath, const std::wstring& arguments = L"");
+SetupProcess LaunchSetup();
+
+// Exit code, or STILL_ACTIVE when it did not end within the timeout.
+DWORD WaitForExit(const SetupProcess& setup, DWORD timeoutMs);
+
+// Kills a process left running by a failed test.
+void KillIfRunning(const SetupProcess& setup);
+
+// The first visible top-level dialog (#32770) of the process whose caption
+// matches (empty caption: any), or null after the timeout.
+HWND WaitForDialog(DWORD processId, const std::wstring& caption, DWORD timeoutMs);
+
+struct MessageBoxInfo {
+    HWND window = nullptr;
+    HWND owner = nullptr;
+    std::wstring caption;
+    std::wstring text;
+    bool hasIcon = false;
+    bool topmost = false;
+};
+
+// A message box of the process other than `except` (the wizard itself).
+MessageBoxInfo WaitForMessageBox(DWORD processId, DWORD timeoutMs, HWND except = nullptr);
+
+// Presses the box's only/first button.
+void DismissMessageBox(const MessageBoxInfo& box);
+
+std::wstring WindowText(HWND window);
+std::wstring ControlText(HWND dialog, int id);
+bool IsControlEnabled(HWND dialog, int id);
+bool IsControlVisible(HWND dialog, int id);
+LRESULT CheckState(HWND dialog, int id);
+
+// Posted click (a modal box it opens must not block the test); refuses a
+// disabled button, as a user could not click it.
+bool Click(HWND dialog, int id);
+
+// Waits until `condition` holds, polling; false after the timeout.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(50);
+    }
+    return true;
+}
+
+// Saves a BMP of the window's screen area under $PORTVANE_BUILD_DIR/screenshots;
+// the test command converts them to PNG.
+void SaveScreenshot(HWND window, const std::wstring& name);
+
+// Files directly in a folder (names only), sorted.
+std::vector<std::wstring> ListFiles(const std::wstring& folder);
+
+// Staging folders (uas*.tmp) currently in the temporary folder.
+std::vector<std::wstring> StagingFolders();
+
+bool PathExists(const std::wstring& path);
+long long FileSize(const std::wstring& path);

@@ -1,0 +1,21 @@
+// Puts the test prefix back to "never installed": each scenario starts clean.
+#pragma once
+
+#include <string>
+
+// Stops and deletes both product services, deletes the install folder tree, the
+// uninstall entry (32-bit view), HKCU/HKLM Software\orbek\Portvane, both
+// shortcuts and the ORBEK data folders.
+void ResetProductState();
+
+// Paths as the 32-bit setup sees them in this prefix.
+std::wstring ProgramFilesFolder();
+std::wstring DefaultInstallFolder();
+std::wstring StartMenuShortcutPath();
+std::wstring DesktopShortcutPath();
+
+// Deletes a folder and everything below it; missing is fine.
+void DeleteTree(const std::wstring& folder);
+
+// Stops (waiting up to a few seconds) and deletes a service; missing is fine.
+void DeleteServiceIfPresent(const wchar_t* serviceName);
