@@ -1,0 +1,279 @@
+// Opens the built Portvane_Setup.exe as a data file and checks its resources
+// against what the wizard, the message boxes and Windows expect of them.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/dialog_template.h"
+#include "testbed/driver.h"
+
+namespace {
+
+constexpr WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
+
+class BuiltExe : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        module_ = LoadLibraryExW(BuildPath(L"Portvane_Setup.exe").c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    }
+    static void TearDownTestSuite() { FreeLibrary(module_); }
+
+    void SetUp() override { ASSERT_NE(nullptr, module_) << "cannot open the built exe"; }
+
+    // The raw bytes of a Japanese resource, or an empty string.
+    static std::string Resource(const wchar_t* type, const wchar_t* name) {
+        HRSRC found = FindResourceExW(module_, type, name, kJapanese);
+        if (found == nullptr) {
+            return {};
+        }
+        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_, found)));
+        return std::string(reinterpret_cast<const char*>(data), SizeofResource(module_, found));
+    }
+
+    // Strings are stored sixteen to a block, each prefixed by its length.
+    static bool JapaneseString(UINT id, std::wstring* text) {
+        const std::string block = Resource(RT_STRING, MAKEINTRESOURCEW(id / 16 + 1));
+        const wchar_t* cursor = reinterpret_cast<const wchar_t*>(block.data());
+        if (block.empty()) {
+            return false;
+        }
+        for (UINT index = 0; index < id % 16; ++index) {
+            cursor += 1 + *cursor;
+        }
+        text->assign(cursor + 1, *cursor);
+        return *cursor != 0;
+    }
+
+    static HMODULE module_;
+};
+
+HMODULE BuiltExe::module_ = nullptr;
+
+struct ExpectedString {
+    UINT id;
+    const wchar_t* text;
+};
+
+const ExpectedString kStrings[] = {
+    {103, L"Portvane"},
+    {104, L"インストールできません。"},
+    {105, L"閉じる(&C)"},
+    {107, L"%s セットアップ ウィザードへようこそ"},
+    {109, L"ライセンス条項"},
+    {110, L"ライセンス条項をお読みください。以下の条件に同意される場合は[同意する]をクリックしてから[次へ]をクリックして下さい。その他の場合は[キャンセル]をクリックしてください。"},
+    {111, L"インストールの確認"},
+    {112, L"%s をインストールする準備ができました。\n\n\n[次へ]をクリックしてインストールを開始して下さい。"},
+    {113, L"%s をインストールしています。"},
+    {114, L"しばらくお待ちください..."},
+    {115, L"インストールが完了しました。"},
+    {116, L"%s は正しくインストールされました。\n\n終了するには、[閉じる]をクリックして下さい。"},
+    {117, L"インストールが失敗しました。"},
+    {118, L"%s のインストール中にエラーが発生しました。\n\n終了するには、[閉じる]をクリックして下さい。"},
+    {119, L"起動中です。インストールできません。"},
+    {122, L"%s を起動する"},
+    {123, L"クリップボードへコピーしました。"},
+    {124, L"クリップボードへのコピーに失敗しました。"},
+    {129, L"このアプリケーションを実行するには、.NET Framework 4.0以上をインストールする必要があります。"},
+};
+
+}  // namespace
+
+TEST_F(BuiltExe, StringTableHoldsEveryTextExactlyInJapanese) {
+    for (const ExpectedString& expected : kStrings) {
+        std::wstring text;
+        ASSERT_TRUE(JapaneseString(expected.id, &text)) << "string " << expected.id;
+        EXPECT_EQ(std::wstring(expected.text), text) << "string " << expected.id;
+    }
+}
+
+TEST_F(BuiltExe, WelcomeTextTakesTheCaptionThenEightLineFeedsThenTheNotice) {
+    std::wstring text;
+    ASSERT_TRUE(JapaneseString(108, &text));
+    EXPECT_EQ(0u, text.find(L"%s "));
+    EXPECT_EQ(std::wstring::npos, text.find(L"%s", 1)) << "exactly one argument";
+    const size_t feeds = text.find(L'\n');
+    ASSERT_NE(std::wstring::npos, feeds);
+    EXPECT_EQ(text.find_first_not_of(L'\n', feeds), feeds + 8);
+    EXPECT_EQ(std::wstring::npos, text.find(L'\n', feeds + 8));
+    EXPECT_NE(std::wstring::npos, text.find(L"著作権", feeds));
+}
+
+namespace {
+
+struct ExpectedControl {
+    LONG id;
+    const wchar_t* className;
+    const wchar_t* text;
+    DWORD style;  // besides WS_CHILD
+    DWORD exStyle;
+    short x, y, cx, cy;
+};
+
+constexpr LONG kNoId = -1;
+
+const ExpectedControl kControls[] = {
+    {1006, L"Button", L"同意しない(&D)", BS_AUTORADIOBUTTON, 0, 11, 177, 60, 10},
+    {1007, L"Button", L"同意する(&A)", BS_AUTORADIOBUTTON, 0, 79, 177, 60, 10},
+    {IDCANCEL, L"Button", L"キャンセル", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 67, 198, 58, 16},
+    {1003, L"Button", L"< 戻る(&B)", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_CENTER, 0, 136, 198,
+     58, 16},
+    {1004, L"Button", L"次へ(&N) >", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_CENTER, 0, 203, 198,
+     58, 16},
+    {kNoId, L"Static", L"", WS_VISIBLE | SS_ETCHEDHORZ, 0, 0, 192, 272, 1},
+    {kNoId, L"Static", L"", WS_VISIBLE | SS_WHITERECT, 0, 0, 0, 270, 39},
+    {1001, L"Static", L"Title", WS_VISIBLE | WS_GROUP | SS_LEFT, 0, 9, 6, 221, 29},
+    {1002, L"Static", L"message", WS_VISIBLE | WS_GROUP | SS_LEFT, 0, 9, 44, 253, 132},
+    {kNoId, L"Static", L"", WS_VISIBLE | SS_ETCHEDHORZ, 0, 0, 39, 272, 1},
+    {1008, L"Static", L"message", WS_VISIBLE | WS_GROUP | SS_LEFT, 0, 9, 45, 249, 22},
+    {1005, L"RichEdit20W", L"",
+     WS_VISIBLE | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_WANTRETURN, 0, 6, 72, 257,
+     101},
+    {kNoId, L"Static", L"#119", WS_VISIBLE | SS_BITMAP, WS_EX_TRANSPARENT, 239, 6, 48, 48},
+    {1009, L"Button", L"Launch Check", WS_TABSTOP | BS_AUTOCHECKBOX, 0, 9, 83, 253, 10},
+    {1010, L"Button", L"スタートメニューに追加する ", WS_TABSTOP | BS_AUTOCHECKBOX, 0, 9, 83, 253, 10},
+    {1011, L"Button", L"デスクトップにショートカットを作成する ", WS_TABSTOP | BS_AUTOCHECKBOX, 0, 9, 94,
+     253, 10},
+    {1012, L"Button", L"エラーの内容をクリップボードへコピーする",
+     WS_TABSTOP | BS_PUSHBUTTON | BS_CENTER, 0, 6, 175, 132, 16},
+};
+
+#pragma pack(push, 2)
+struct IconGroupEntry {
+    BYTE width, height, colorCount, reserved;
+    WORD planes, bitCount;
+    DWORD bytesInResource;
+    WORD id;
+};
+#pragma pack(pop)
+
+}  // namespace
+
+TEST_F(BuiltExe, WizardTemplateHasItsFrameAndSeventeenControlsInTabOrder) {
+    const std::string bytes = Resource(RT_DIALOG, MAKEINTRESOURCEW(101));
+    DialogTemplate dialog;
+    ASSERT_TRUE(ParseDialogTemplate(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(),
+                                    &dialog));
+    EXPECT_EQ(static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT |
+                                 DS_FIXEDSYS),
+              dialog.style);
+    EXPECT_EQ(static_cast<DWORD>(WS_EX_TRANSPARENT), dialog.exStyle);
+    EXPECT_EQ(0u, dialog.helpId);
+    EXPECT_EQ(0, dialog.x);
+    EXPECT_EQ(0, dialog.y);
+    EXPECT_EQ(271, dialog.cx);
+    EXPECT_EQ(220, dialog.cy);
+    EXPECT_EQ(L"Title", dialog.caption);
+    EXPECT_EQ(L"", dialog.menu);
+    EXPECT_EQ(L"", dialog.className);
+    EXPECT_EQ(L"MS Shell Dlg", dialog.fontFace);
+    EXPECT_EQ(9, dialog.pointSize);
+    EXPECT_EQ(400, dialog.weight);
+    EXPECT_EQ(0, dialog.italic);
+    EXPECT_EQ(1, dialog.charset);
+
+    ASSERT_EQ(std::size(kControls), dialog.items.size());
+    for (size_t i = 0; i < std::size(kControls); ++i) {
+        const ExpectedControl& want = kControls[i];
+        const DialogItem& item = dialog.items[i];
+        SCOPED_TRACE("control #" + std::to_string(i + 1));
+        EXPECT_EQ(want.id, item.id);
+        // Window class names are matched without regard to case.
+        EXPECT_EQ(0, _wcsicmp(want.className, item.className.c_str())) << item.className.size();
+        EXPECT_EQ(want.text, item.text);
+        EXPECT_EQ(want.style | WS_CHILD, item.style);
+        EXPECT_EQ(want.exStyle, item.exStyle);
+        EXPECT_EQ(0u, item.helpId);
+        EXPECT_EQ(want.x, item.x);
+        EXPECT_EQ(want.y, item.y);
+        EXPECT_EQ(want.cx, item.cx);
+        EXPECT_EQ(want.cy, item.cy);
+    }
+}
+
+TEST_F(BuiltExe, IconGroupHasNineImagesAtThreeSizesAndThreeDepths) {
+    const std::string group = Resource(RT_GROUP_ICON, MAKEINTRESOURCEW(102));
+    ASSERT_GE(group.size(), 6u);
+    const WORD count = *reinterpret_cast<const WORD*>(group.data() + 4);
+    ASSERT_EQ(9, count);
+    ASSERT_EQ(6u + 9 * sizeof(IconGroupEntry), group.size());
+    int seen[3][3] = {};
+    for (WORD i = 0; i < count; ++i) {
+        IconGroupEntry entry;
+        memcpy(&entry, group.data() + 6 + i * sizeof(IconGroupEntry), sizeof(entry));
+        const std::string image = Resource(RT_ICON, MAKEINTRESOURCEW(entry.id));
+        ASSERT_GE(image.size(), sizeof(BITMAPINFOHEADER));
+        BITMAPINFOHEADER header;
+        memcpy(&header, image.data(), sizeof(header));
+        EXPECT_EQ(entry.width, header.biWidth);
+        EXPECT_EQ(2 * header.biWidth, header.biHeight) << "XOR and AND masks";
+        EXPECT_EQ(entry.bitCount, header.biBitCount);
+        const int size = header.biWidth == 48 ? 0 : header.biWidth == 32 ? 1 : header.biWidth == 16 ? 2 : -1;
+        const int depth = header.biBitCount == 4 ? 0 : header.biBitCount == 8 ? 1 : header.biBitCount == 32 ? 2 : -1;
+        ASSERT_GE(size, 0);
+        ASSERT_GE(depth, 0);
+        ++seen[size][depth];
+    }
+    for (auto& sizes : seen) {
+        for (int n : sizes) {
+            EXPECT_EQ(1, n);
+        }
+    }
+}
+
+TEST_F(BuiltExe, HeaderBitmapIs48By48At32BitsUncompressed) {
+    const std::string bitmap = Resource(RT_BITMAP, MAKEINTRESOURCEW(119));
+    ASSERT_GE(bitmap.size(), sizeof(BITMAPINFOHEADER));
+    BITMAPINFOHEADER header;
+    memcpy(&header, bitmap.data(), sizeof(header));
+    EXPECT_EQ(48, header.biWidth);
+    EXPECT_EQ(48, abs(header.biHeight));
+    EXPECT_EQ(32, header.biBitCount);
+    EXPECT_EQ(static_cast<DWORD>(BI_RGB), header.biCompression);
+    EXPECT_EQ(sizeof(BITMAPINFOHEADER) + 48 * 48 * 4, bitmap.size());
+}
+
+TEST_F(BuiltExe, VersionResourceNamesTheSetup) {
+    DWORD ignored = 0;
+    const std::wstring path = BuildPath(L"Portvane_Setup.exe");
+    std::string info(GetFileVersionInfoSizeW(path.c_str(), &ignored), '\0');
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), &info[0]));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(MAKELONG(0, 1), fixed->dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(1, 0), fixed->dwFileVersionLS);
+    EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
+    EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
+    const std::pair<const wchar_t*, const wchar_t*> values[] = {
+        {L"FileVersion", L"1.0.0.1"},          {L"ProductVersion", L"1.0.0.1"},
+        {L"FileDescription", L"Portvane_Setup"}, {L"InternalName", L"Portvane_Setup.exe"},
+        {L"OriginalFilename", L"Portvane_Setup.exe"}, {L"ProductName", L"Portvane"},
+        {L"CompanyName", L"ORBEK"},
+    };
+    for (const auto& [name, want] : values) {
+        wchar_t* text = nullptr;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\041104b0\\") + name;
+        ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&text),
+                                   &length))
+            << "missing " << std::string(name, name + wcslen(name));
+        EXPECT_STREQ(want, text);
+    }
+}
+
+TEST_F(BuiltExe, ManifestAsksForAdministratorDpiAwarenessAndCommonControls6) {
+    HRSRC found = FindResourceW(module_, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_NE(nullptr, found);
+    const char* data = static_cast<const char*>(LockResource(LoadResource(module_, found)));
+    const std::string manifest(data, SizeofResource(module_, found));
+    EXPECT_NE(std::string::npos, manifest.find("level=\"requireAdministrator\""));
+    EXPECT_NE(std::string::npos, manifest.find("uiAccess=\"false\""));
+    EXPECT_NE(std::string::npos, manifest.find(">true</dpiAware>"));
+    EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\""));
+    EXPECT_NE(std::string::npos, manifest.find("version=\"6.0.0.0\""));
+    EXPECT_EQ(std::string::npos, manifest.find("supportedOS"))
+        << "an OS list would change the version the program reports";
+}
