@@ -17,11 +17,10 @@ Usage: make_rtf.py [OUTDIR]   (default: the folder of this script)
 import os
 import sys
 
-HEADER = (
-    "{\\rtf1\\ansi\\ansicpg932\\deff0\\deflang1041"
-    "{\\fonttbl{\\f0\\fnil\\fcharset128 MS UI Gothic;}}\n"
-    "\\viewkind4\\uc1\\lang1041\\f0\\fs18\n"
-)
+DOCUMENT_START = "{\\rtf1\\ansi\\ansicpg932\\deff0\\deflang1041"
+FONT_TABLE = "{\\fonttbl{\\f0\\fnil\\fcharset128 MS UI Gothic;}}"
+TEXT_START = "\\viewkind4\\uc1\\lang1041\\f0\\fs18"
+HEADER = DOCUMENT_START + FONT_TABLE + "\n" + TEXT_START + "\n"
 FOOTER = "}\n"
 LINE_LIMIT = 100
 
@@ -64,12 +63,11 @@ def wrap(tokens):
 
 
 def paragraph(line):
-    for marker in ("=", "#", "  "):
-        if line.startswith(marker):
-            text = line[len(marker):].strip() if marker != "  " else line.strip()
-            end = PARAGRAPH_ENDS.get(marker, "")
-            return [PARAGRAPH_FORMATS[marker]] + escape(text) + [end + "\\par"]
-    return [PARAGRAPH_FORMATS[""]] + escape(line) + ["\\par"]
+    """The RTF tokens of one marked-up line."""
+    marker = next((m for m in ("=", "#", "  ") if line.startswith(m)), "")
+    text = line[1:] if marker in ("=", "#") else line
+    end = PARAGRAPH_ENDS.get(marker, "") + "\\par"
+    return [PARAGRAPH_FORMATS[marker]] + escape(text.strip()) + [end]
 
 
 def rtf_body(text):
@@ -87,7 +85,8 @@ def main():
     for name in ("License", "Readme"):
         with open(os.path.join(here, name + ".txt"), encoding="utf-8") as source:
             document = rtf_document(source.read())
-        with open(os.path.join(outdir, name + ".rtf"), "w", encoding="ascii", newline="\r\n") as out:
+        path = os.path.join(outdir, name + ".rtf")
+        with open(path, "w", encoding="ascii", newline="\r\n") as out:
             out.write(document)
 
 
