@@ -1,0 +1,78 @@
+#include "services/components.h"
+
+#include <shlwapi.h>
+#include <windows.h>
+
+#include <cwchar>
+
+#include "platform/text_format.h"
+#include "services/component_table.h"
+#include "services/service_control.h"
+#include "setup/install_log.h"
+#include "setup/process_state.h"
+
+static_assert(kPathChars == MAX_PATH, "PathCombineW writes MAX_PATH characters");
+
+bool ComponentExecutablePath(const wchar_t* folder, const wchar_t* fileName,
+                             wchar_t (&path)[kPathChars]) {
+    path[0] = L'\0';
+    // An empty folder would register a path relative to wherever the service starts.
+    const size_t folderLength = wcslen(folder);
+    if (folderLength == 0 || folderLength + 1 + wcslen(fileName) >= kPathChars) {
+        return false;
+    }
+    if (PathCombineW(path, folder, fileName) == nullptr) {
+        path[0] = L'\0';
+        return false;
+    }
+    return true;
+}
+
+bool InstallComponents() {
+    for (const ComponentRow& row : kComponentTable) {
+        if (!ComponentApplies(row)) {
+            continue;
+        }
+        wchar_t executablePath[kPathChars];
+        if (!ComponentExecutablePath(g_installFolderPath, row.fileName, executablePath)) {
+            return false;
+        }
+        if (!InstallService(row.serviceName, executablePath)) {
+            AppendLogLine(L"%s をインストールできません。", row.serviceName);
+            AppendOsMessage();
+            return false;
+        }
+        if (!StartProductService(row.serviceName)) {
+            AppendLogLine(L"%s を開始できません。", row.serviceName);
+            AppendOsMessage();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool RemoveComponents() {
+    for (const ComponentRow& row : kComponentTable) {
+        if (!ComponentApplies(row)) {
+            continue;
+        }
+        if (!StopAndDeleteService(row.serviceName)) {
+            AppendLogLine(L"%s を削除できません。", row.serviceName);
+            AppendOsMessage();
+        }
+    }
+    return true;
+}
+
+bool AnyComponentRegistered() {
+    for (const ComponentRow& row : kComponentTable) {
+        if (!ComponentApplies(row)) {
+            continue;
+        }
+        bool registered = false;
+        if (IsServiceRegistered(row.serviceName, &registered) && registered) {
+            return true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,146 @@
+#include "services/service_control.h"
+
+#include <windows.h>
+
+#include "platform/scoped_handle.h"
+#include "platform/text_format.h"
+
+namespace {
+
+constexpr DWORD kStartAccess = GENERIC_WRITE | SC_MANAGER_ALL_ACCESS;
+constexpr DWORD kStopPollMilliseconds = 500;
+constexpr int kRemovalPolls = 30;
+constexpr DWORD kRemovalPollMilliseconds = 100;
+
+// Closing the handles may overwrite the last error; the caller's OS message must
+// describe the call that failed. Declared before the handles, so it is destroyed
+// after them and restores the error the result was taken with.
+class ResultError {
+  public:
+    ResultError() = default;
+    ResultError(const ResultError&) = delete;
+    ResultError& operator=(const ResultError&) = delete;
+    ~ResultError() { SetLastError(error_); }
+
+    bool Take(bool result) {
+        error_ = GetLastError();
+        return result;
+    }
+
+  private:
+    DWORD error_ = ERROR_SUCCESS;
+};
+
+ScopedServiceHandle OpenManager(DWORD access) {
+    return ScopedServiceHandle(OpenSCManagerW(nullptr, nullptr, access));
+}
+
+ScopedServiceHandle OpenProductService(const ScopedServiceHandle& manager,
+                                       const wchar_t* serviceName) {
+    return ScopedServiceHandle(OpenServiceW(manager.get(), serviceName, SERVICE_ALL_ACCESS));
+}
+
+}  // namespace
+
+bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
+    ResultError result;
+    // Unquoted, a path with blanks lets Windows try "C:\Program.exe" first.
+    wchar_t command[kPathChars + 2];
+    if (!FormatText(command, L"\"%s\"", executablePath)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return result.Take(false);
+    }
+    ScopedServiceHandle manager = OpenManager(SC_MANAGER_CREATE_SERVICE);
+    if (!manager) {
+        return result.Take(false);
+    }
+    ScopedServiceHandle service(CreateServiceW(manager.get(), serviceName, serviceName,
+                                               SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                               SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
+                                               nullptr, nullptr, nullptr, nullptr, nullptr));
+    return result.Take(service.valid());
+}
+
+bool StartProductService(const wchar_t* serviceName) {
+    ResultError result;
+    ScopedServiceHandle manager = OpenManager(kStartAccess);
+    if (!manager) {
+        return result.Take(false);
+    }
+    ScopedServiceHandle service = OpenProductService(manager, serviceName);
+    if (!service) {
+        return result.Take(false);
+    }
+    return result.Take(StartServiceW(service.get(), 0, nullptr) != FALSE);
+}
+
+bool StopProductService(const wchar_t* serviceName, int pollLimit) {
+    ResultError result;
+    ScopedServiceHandle manager = OpenManager(SC_MANAGER_CREATE_SERVICE);
+    if (!manager) {
+        return result.Take(false);
+    }
+    ScopedServiceHandle service = OpenProductService(manager, serviceName);
+    if (!service) {
+        return result.Take(false);
+    }
+    SERVICE_STATUS status = {};
+    // A service that is not running refuses the request.
+    if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+        return result.Take(false);
+    }
+    for (int poll = 0;; ++poll) {
+        if (!QueryServiceStatus(service.get(), &status)) {
+            return result.Take(false);
+        }
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            return result.Take(true);
+        }
+        if (poll >= pollLimit) {
+            SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
+            return result.Take(false);
+        }
+        Sleep(kStopPollMilliseconds);
+    }
+}
+
+bool StopAndDeleteService(const wchar_t* serviceName) {
+    bool deleted = false;
+    if (StopProductService(serviceName)) {
+        ResultError result;
+        ScopedServiceHandle manager = OpenManager(SC_MANAGER_CREATE_SERVICE);
+        ScopedServiceHandle service;
+        if (manager) {
+            service = OpenProductService(manager, serviceName);
+        }
+        deleted = result.Take(service.valid() && DeleteService(service.get()) != FALSE);
+    }
+    // The wait must not replace the error that explains the result.
+    const DWORD error = GetLastError();
+    WaitForServiceRemoval(serviceName);
+    SetLastError(error);
+    return deleted;
+}
+
+void WaitForServiceRemoval(const wchar_t* serviceName) {
+    ScopedServiceHandle manager = OpenManager(kStartAccess);
+    if (!manager) {
+        return;
+    }
+    for (int poll = 0; poll < kRemovalPolls; ++poll) {
+        if (!OpenProductService(manager, serviceName)) {
+            return;
+        }
+        Sleep(kRemovalPollMilliseconds);
+    }
+}
+
+bool IsServiceRegistered(const wchar_t* serviceName, bool* registered) {
+    *registered = false;
+    ScopedServiceHandle manager = OpenManager(SC_MANAGER_ALL_ACCESS);
+    if (!manager) {
+        return false;
+    }
+    *registered = OpenProductService(manager, serviceName).valid();
+    return true;
+}

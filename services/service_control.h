@@ -1,0 +1,29 @@
+// Single operations on one Windows service through the local service control
+// manager. Each opens its own connection and closes every handle before it
+// returns; on failure the thread's last error is the failing call's.
+#pragma once
+
+// 60 polls of 500 ms: a service that is not stopped after 30 s counts as not stopping.
+constexpr int kStopPollLimit = 60;
+
+// Registers an automatically started own-process service running as LocalSystem,
+// display name = service name. The executable path is registered in double quotes.
+// Fails when the name is already registered; an existing service is never changed.
+bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath);
+
+// Asks the manager to start the service; does not wait until it runs.
+bool StartProductService(const wchar_t* serviceName);
+
+// Sends the stop request and polls every 500 ms until the service is stopped;
+// false (ERROR_SERVICE_REQUEST_TIMEOUT) after pollLimit polls without that.
+bool StopProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit);
+
+// Deletes the service only when it could be stopped; then waits for the manager
+// to forget the name either way.
+bool StopAndDeleteService(const wchar_t* serviceName);
+
+// Up to 30 checks, 100 ms apart, until the manager no longer knows the name.
+void WaitForServiceRemoval(const wchar_t* serviceName);
+
+// True when the question could be asked; *registered then holds the answer.
+bool IsServiceRegistered(const wchar_t* serviceName, bool* registered);
