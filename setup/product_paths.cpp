@@ -1,7 +1,7 @@
 #include "setup/product_paths.h"
 
-#include <shlobj.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include "setup/process_state.h"
 #include "setup/strings.h"

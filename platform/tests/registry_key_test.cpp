@@ -1,7 +1,8 @@
 #include "platform/registry_key.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 namespace {
 
