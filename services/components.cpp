@@ -1,7 +1,8 @@
 #include "services/components.h"
 
-#include <shlwapi.h>
 #include <windows.h>
+// These need windows.h first.
+#include <shlwapi.h>
 
 #include <cwchar>
 

@@ -1,0 +1,15 @@
+// Removes one earlier installation, step by step in a fixed order; what a step
+// removed before a later failure stays removed.
+#pragma once
+
+#include "services/uninstall_command.h"
+
+// Services, shortcuts, the files and folder of the old install folder, the data
+// folders and the uninstall entry. False, after logging, when the old install
+// folder stays or the entry cannot be deleted; false without a line when the
+// Uninstall key cannot be opened. The product's settings keys are not touched.
+bool RunRemovalSequence(const RemovalContext& context);
+
+// Deletes every file directly in folder; subfolders and files that cannot be
+// deleted stay. A folder that cannot be searched is passed over.
+void DeleteFolderFiles(const wchar_t* folder);
