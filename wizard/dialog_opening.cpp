@@ -1,0 +1,125 @@
+#include "wizard/dialog_opening.h"
+
+#include <uxtheme.h>
+
+#include "platform/scoped_handle.h"
+#include "platform/system_info.h"
+#include "platform/system_library.h"
+#include "platform/text_format.h"
+#include "setup/process_state.h"
+#include "setup/resource_ids.h"
+#include "wizard/page_switch.h"
+#include "wizard/viewer_text.h"
+
+namespace {
+
+// Bound at the first call: systems before 5.1 have no UxTheme to load.
+void EnableThemedTexture(HWND dialog) {
+    using EnableTextureFunction = HRESULT(WINAPI*)(HWND, DWORD);
+    static const ScopedModule uxTheme(LoadSystemLibrary(L"uxtheme.dll"));
+    if (!uxTheme) {
+        return;
+    }
+    static const auto enableTexture = reinterpret_cast<EnableTextureFunction>(
+        reinterpret_cast<void*>(GetProcAddress(uxTheme.get(), "EnableThemeDialogTexture")));
+    if (enableTexture != nullptr) {
+        enableTexture(dialog, ETDT_ENABLETAB);
+    }
+}
+
+void CentreDialog(HWND dialog) {
+    HWND reference = GetParent(dialog);
+    if (reference == nullptr) {
+        reference = GetDesktopWindow();
+    }
+    RECT referenceRect = {};
+    RECT dialogRect = {};
+    RECT screenRect = {};
+    GetWindowRect(reference, &referenceRect);
+    GetWindowRect(dialog, &dialogRect);
+    GetWindowRect(GetDesktopWindow(), &screenRect);
+    const RECT placed = CentredDialogRect(referenceRect, dialogRect, screenRect);
+    SetWindowPos(dialog, HWND_TOP, placed.left, placed.top, 0, 0, SWP_NOSIZE);
+}
+
+void SetIcons(HWND dialog) {
+    const LPARAM icon = reinterpret_cast<LPARAM>(g_applicationIcon);
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, icon);
+    SendMessageW(dialog, WM_SETICON, ICON_SMALL, icon);
+}
+
+void CreateTitleFont(HWND dialog) {
+    const auto dialogFont = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    LOGFONTW font = {};
+    GetObjectW(dialogFont, sizeof(font), &font);
+    font.lfWeight = FW_BOLD;
+    font.lfHeight = TitleFontHeight(font.lfHeight);
+    g_titleFont = CreateFontIndirectW(&font);
+    SendDlgItemMessageW(dialog, IDC_PAGE_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(g_titleFont),
+                        0);
+}
+
+void LoadLicence(HWND dialog) {
+    // The staging copy is "License.rtf"; file names match without regard to case.
+    wchar_t path[kPathChars];
+    if (JoinPath(path, g_stagingFolderPath, L"license.rtf")) {
+        ShowRichTextFile(GetDlgItem(dialog, IDC_VIEWER), path);
+    }
+}
+
+}  // namespace
+
+void OpenWizardDialog(HWND dialog) {
+    const OsVersion version = QueryOsVersion();
+    if (IsThemedDialogVersion(version.major, version.minor)) {
+        EnableThemedTexture(dialog);
+    }
+    CentreDialog(dialog);
+    SetIcons(dialog);
+    SetWindowTextW(dialog, g_captionText);
+    CreateTitleFont(dialog);
+    SwitchToPage(dialog, kWelcomePage);
+    LoadLicence(dialog);
+    for (const int box : {IDC_DISAGREE, IDC_START_MENU_CHECK, IDC_DESKTOP_CHECK}) {
+        SendDlgItemMessageW(dialog, box, BM_SETCHECK, BST_CHECKED, 0);
+    }
+    g_wizardDialogWindow = dialog;
+}
+
+INT_PTR TitleColourBrush(HWND dialog, HWND control) {
+    if (control != GetDlgItem(dialog, IDC_PAGE_TITLE)) {
+        return 0;
+    }
+    return reinterpret_cast<INT_PTR>(g_whiteBrush);
+}
+
+RECT CentredDialogRect(const RECT& reference, const RECT& dialog, const RECT& screen) {
+    RECT placed = dialog;
+    const LONG width = dialog.right - dialog.left;
+    const LONG height = dialog.bottom - dialog.top;
+    OffsetRect(&placed,
+               (reference.right - reference.left - width) / 2 - dialog.left + reference.left,
+               (reference.bottom - reference.top - height) / 2 - dialog.top + reference.top);
+    // Right and bottom first, so a dialog larger than the screen keeps its top-left corner on it.
+    if (placed.right > screen.right) {
+        OffsetRect(&placed, screen.right - placed.right, 0);
+    }
+    if (placed.bottom > screen.bottom) {
+        OffsetRect(&placed, 0, screen.bottom - placed.bottom);
+    }
+    if (placed.left < screen.left) {
+        OffsetRect(&placed, screen.left - placed.left, 0);
+    }
+    if (placed.top < screen.top) {
+        OffsetRect(&placed, 0, screen.top - placed.top);
+    }
+    return placed;
+}
+
+LONG TitleFontHeight(LONG dialogFontHeight) {
+    return dialogFontHeight * 14 / 10;
+}
+
+bool IsThemedDialogVersion(unsigned long major, unsigned long minor) {
+    return major > 5 || (major == 5 && minor >= 1);
+}
