@@ -1,0 +1,129 @@
+#include "wizard/wizard_dialog.h"
+
+#include "install/worker.h"
+#include "payload/module_table.h"
+#include "platform/text_format.h"
+#include "setup/install_log.h"
+#include "setup/process_state.h"
+#include "setup/resource_ids.h"
+#include "setup/strings.h"
+#include "wizard/dialog_opening.h"
+#include "wizard/finishing_actions.h"
+#include "wizard/install_start.h"
+#include "wizard/page_switch.h"
+#include "wizard/startup_timing.h"
+
+namespace {
+
+void ShowPage(HWND dialog, int page) {
+    g_currentPage = page;
+    SwitchToPage(dialog, page);
+}
+
+void LaunchInstalledApplication() {
+    wchar_t path[kPathChars];
+    if (JoinPath(path, g_installFolderPath, kModuleTable[0].fileName)) {
+        LaunchAsDesktopUser(path);
+    }
+}
+
+// Wine's dialog manager turns the close box, Alt+F4 and Escape into this
+// command even while Cancel is disabled. The dialog must not end while the
+// worker runs: the clean-up would delete the staging folder it copies from.
+void OnClose(HWND dialog) {
+    if (g_currentPage == kProgressPage) {
+        return;
+    }
+    EndDialog(dialog, 0);
+    if (g_currentPage == kCompletionPage &&
+        IsDlgButtonChecked(dialog, IDC_LAUNCH_CHECK) == BST_CHECKED) {
+        LaunchInstalledApplication();
+    }
+}
+
+void OnBack(HWND dialog) {
+    ShowPage(dialog, g_currentPage - 1);
+}
+
+void OnNext(HWND dialog) {
+    if (g_currentPage >= kProgressPage) {
+        OnClose(dialog);
+        return;
+    }
+    ShowPage(dialog, g_currentPage + 1);
+    if (g_currentPage == kProgressPage && !StartInstallThread(InstallWorkerEntry)) {
+        ShowPage(dialog, kFailurePage);
+    }
+}
+
+void OnAgreementClicked(HWND dialog) {
+    EnableWindow(GetDlgItem(dialog, IDC_NEXT),
+                 IsDlgButtonChecked(dialog, IDC_AGREE) == BST_CHECKED);
+}
+
+void OnCopyLog(HWND dialog) {
+    const bool copied = CopyTextToClipboard(ReadLogText());
+    MessageBoxW(dialog, LoadMessageText(copied ? IDS_COPY_DONE : IDS_COPY_FAILED), g_captionText,
+                MB_OK);
+}
+
+// Wine also delivers clicks to disabled buttons; a user on Windows cannot.
+bool IsDisabledControl(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    return control != nullptr && !IsWindowEnabled(control);
+}
+
+void OnCommand(HWND dialog, int id, int code) {
+    if (id != IDCANCEL && IsDisabledControl(dialog, id)) {
+        return;
+    }
+    switch (id) {
+        case IDCANCEL:
+            OnClose(dialog);
+            break;
+        case IDC_BACK:
+            OnBack(dialog);
+            break;
+        case IDC_NEXT:
+            OnNext(dialog);
+            break;
+        case IDC_DISAGREE:
+        case IDC_AGREE:
+            if (code == BN_CLICKED) {
+                OnAgreementClicked(dialog);
+            }
+            break;
+        case IDC_COPY_LOG:
+            OnCopyLog(dialog);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            OpenWizardDialog(dialog);
+            return TRUE;
+        case WM_COMMAND:
+            OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+            return FALSE;
+        case WM_CTLCOLORSTATIC:
+            return TitleColourBrush(dialog, reinterpret_cast<HWND>(lParam));
+        case kMessageInstallSucceeded:
+            ShowPage(dialog, kCompletionPage);
+            return TRUE;
+        case kMessageInstallFailed:
+            ShowPage(dialog, kFailurePage);
+            return TRUE;
+        case WM_PAINT:
+            // Painting goes on as usual; the first paint ends the start-up.
+            ReportWelcomeShown();
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
