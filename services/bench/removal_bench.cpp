@@ -79,7 +79,7 @@ bool WriteUninstallEntry(const std::wstring& folder) {
     }
     return RegSetValueExW(entry.get(), L"UninstallString", 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(command.c_str()),
-                          static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) ==
+                          static_cast<DWORD>(command.size() + 1) * DWORD{sizeof(wchar_t)}) ==
            ERROR_SUCCESS;
 }
 
