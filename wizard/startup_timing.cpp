@@ -13,12 +13,14 @@ namespace {
 LARGE_INTEGER g_entryCounter = {};
 bool g_reported = false;
 
-// "entry_to_welcome_ms 812.345\n"
+// "entry_to_welcome_ms 812.345\n", with msvcrt's _snprintf and integers: C++'s
+// snprintf is mingw's own printf, which the exe need not carry.
 void FormatTimingLine(char (&line)[64], long long ticks, long long ticksPerSecond) {
-    const double milliseconds = ticksPerSecond > 0 ? static_cast<double>(ticks) * 1000.0 /
-                                                         static_cast<double>(ticksPerSecond)
-                                                   : 0.0;
-    snprintf(line, sizeof(line), "entry_to_welcome_ms %.3f\n", milliseconds);
+    const long long microseconds = ticksPerSecond > 0 ? ticks * 1000000 / ticksPerSecond : 0;
+    _snprintf(line, sizeof(line) - 1, "entry_to_welcome_ms %lu.%03lu\n",
+              static_cast<unsigned long>(microseconds / 1000),
+              static_cast<unsigned long>(microseconds % 1000));
+    line[sizeof(line) - 1] = '\0';
 }
 
 }  // namespace
