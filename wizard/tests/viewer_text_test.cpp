@@ -23,8 +23,10 @@ std::wstring TempFile(const wchar_t* name, const char* content) {
     GetTempPathW(MAX_PATH, folder);
     const std::wstring path = std::wstring(folder) + name;
     FILE* file = _wfopen(path.c_str(), L"wb");
-    fputs(content, file);
-    fclose(file);
+    if (file != nullptr) {
+        fputs(content, file);
+        fclose(file);
+    }
     return path;
 }
 
@@ -46,7 +48,8 @@ protected:
 
     std::wstring Text() const {
         std::wstring text(static_cast<size_t>(GetWindowTextLengthW(viewer_)) + 1, L'\0');
-        text.resize(static_cast<size_t>(GetWindowTextW(viewer_, &text[0], text.size())));
+        text.resize(
+            static_cast<size_t>(GetWindowTextW(viewer_, &text[0], static_cast<int>(text.size()))));
         return text;
     }
     DWORD SelectionStart() const {
