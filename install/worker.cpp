@@ -1,0 +1,146 @@
+#include "install/worker.h"
+
+#include <windows.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cwchar>
+
+#include "install/registration.h"
+#include "install/shortcuts.h"
+#include "payload/module_table.h"
+#include "platform/scoped_handle.h"
+#include "services/components.h"
+#include "services/previous_installation.h"
+#include "setup/install_log.h"
+#include "setup/process_state.h"
+#include "setup/product_paths.h"
+
+namespace {
+
+// Lets the progress page stay visible for a moment even on a fast installation.
+constexpr DWORD kReportDelayMilliseconds = 1000;
+
+struct StreamTraits {
+    static FILE* Invalid() { return nullptr; }
+    static bool IsValid(FILE* stream) { return stream != nullptr; }
+    static void Close(FILE* stream) { fclose(stream); }
+};
+using ScopedStream = ScopedHandle<FILE*, StreamTraits>;
+
+// A path that would not fit its buffer fails its step with the step's own line,
+// naming the path it would have been.
+void LogPathTooLong(const wchar_t* format, const wchar_t* folder, const wchar_t* name) {
+    AppendLogLine(format, folder, name);
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    AppendOsMessage();
+}
+
+// An existing file or folder of that name is used as it is.
+bool EnsureFolder(const wchar_t* path) {
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ||
+           CreateDirectoryW(path, nullptr) != FALSE;
+}
+
+// Size as the C runtime reports it, signed 32-bit; a source that cannot be
+// opened, or a negative length, counts nothing.
+unsigned MeasuredLength(const wchar_t* path) {
+    ScopedStream stream(_wfopen(path, L"rb"));
+    if (!stream) {
+        return 0;
+    }
+    const long length = _filelength(_fileno(stream.get()));
+    return length < 0 ? 0 : static_cast<unsigned>(length);
+}
+
+}  // namespace
+
+bool RemoveEarlierInstallation() {
+    if (RemovePreviousInstallation()) {
+        return true;
+    }
+    AppendLogLine(L"アンインストール処理に失敗しました。");
+    return false;
+}
+
+bool CreateInstallFolders() {
+    // A maker folder that cannot be made fails without a line of its own.
+    if (!GetMakerFolderPath(g_installFolderPath) || !EnsureFolder(g_installFolderPath)) {
+        return false;
+    }
+    wchar_t makerFolder[kPathChars];
+    wcscpy_s(makerFolder, g_installFolderPath);
+    if (!GetProductFolderPath(g_installFolderPath)) {
+        LogPathTooLong(L"%s\\%s を作成できません。", makerFolder, kProductWord);
+        return false;
+    }
+    if (!EnsureFolder(g_installFolderPath)) {
+        AppendLogLine(L"%s を作成できません。", g_installFolderPath);
+        AppendOsMessage();
+        return false;
+    }
+    return true;
+}
+
+bool CopyPayloadModules(InstallRun& run) {
+    const wchar_t* const copyFailed = L"%s\\%s をコピーできません。";
+    wchar_t target[kPathChars] = L"";
+    for (const PayloadModule* module = kModuleTable; module->fileName != nullptr; ++module) {
+        wchar_t source[kPathChars];
+        if (!JoinPath(target, g_installFolderPath, module->fileName) ||
+            !JoinPath(source, g_stagingFolderPath, module->fileName)) {
+            LogPathTooLong(copyFailed, g_installFolderPath, module->fileName);
+            return false;
+        }
+        // Clears the read-only flag an earlier installation may have left;
+        // fails harmlessly while the target does not exist yet.
+        SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
+        if (!CopyFileW(source, target, FALSE)) {
+            AppendLogLine(L"%s をコピーできません。", target);
+            AppendOsMessage();
+            return false;
+        }
+        SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
+        run.copiedBytes += MeasuredLength(source);
+    }
+    wcscpy_s(run.uninstallerPath, target);
+    return true;
+}
+
+bool InstallProductServices() {
+    if (InstallComponents()) {
+        return true;
+    }
+    AppendLogLine(L"サービスおよびドライバーをインストールできません。");
+    return false;
+}
+
+bool CreateProductShortcuts(InstallRun& run) {
+    // Shortcut failures end the installation without a line of their own.
+    wchar_t linkPath[kPathChars];
+    return JoinPath(run.applicationPath, g_installFolderPath, kModuleTable[0].fileName) &&
+           GetStartMenuShortcutPath(linkPath) && CreateShortcut(linkPath, run.applicationPath) &&
+           GetDesktopShortcutPath(linkPath) && CreateShortcut(linkPath, run.applicationPath);
+}
+
+bool RegisterProduct(const InstallRun& run) {
+    // The settings keys are a convenience for the product; their failure is not
+    // the installation's.
+    WriteProductSettingsKeys();
+    return WriteUninstallEntry(run.uninstallerPath, run.applicationPath, run.copiedBytes);
+}
+
+bool RunInstallSequence() {
+    InstallRun run = {};
+    return RemoveEarlierInstallation() && CreateInstallFolders() && CopyPayloadModules(run) &&
+           InstallProductServices() && CreateProductShortcuts(run) && RegisterProduct(run);
+}
+
+unsigned __stdcall InstallWorkerEntry(void*) {
+    const bool succeeded = RunInstallSequence();
+    Sleep(kReportDelayMilliseconds);
+    // Synchronous: the dialog has switched pages before the worker ends.
+    SendMessageW(g_wizardDialogWindow, succeeded ? kMessageInstallSucceeded : kMessageInstallFailed,
+                 0, 0);
+    return succeeded ? 1 : 0;
+}

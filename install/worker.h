@@ -1,0 +1,29 @@
+// The install worker: the whole installation on a thread of its own, reported
+// to the wizard dialog by exactly one result message.
+#pragma once
+
+#include "platform/text_format.h"
+
+// What the worker keeps while it runs.
+struct InstallRun {
+    unsigned copiedBytes;                 // sizes of the copied sources, added up
+    wchar_t uninstallerPath[kPathChars];  // the last module copied
+    wchar_t applicationPath[kPathChars];  // the first module, in the install folder
+};
+
+// The steps, in the order of the sequence. Each logs its own failure lines and
+// returns false; the sequence ends at the first one that fails.
+bool RemoveEarlierInstallation();
+bool CreateInstallFolders();
+bool CopyPayloadModules(InstallRun& run);
+bool InstallProductServices();
+bool CreateProductShortcuts(InstallRun& run);
+bool RegisterProduct(const InstallRun& run);
+
+// All steps, without the report. Nothing done before a failure is undone.
+bool RunInstallSequence();
+
+// Thread procedure started by the wizard with _beginthreadex; the argument is
+// ignored. Runs the sequence, waits a second and sends WM_APP + 1 (success) or
+// WM_APP + 2 (failure) to the wizard dialog; returns 1 or 0.
+unsigned __stdcall InstallWorkerEntry(void* unused);
