@@ -1,0 +1,114 @@
+// Times the install worker's steps on a clean prefix, without the fixed wait
+// before the result message. Driven by the benchmark command:
+//   worker_bench STAGING_DIR [ROUNDS]   STAGING_DIR holds the ten payload files
+//                                       (a Unix path is read through drive Z:)
+// Each round starts from a clean prefix. Results are "key value" lines on
+// standard output: the median milliseconds of each step over the rounds.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "install/worker.h"
+#include "platform/text_format.h"
+#include "setup/install_log.h"
+#include "setup/process_state.h"
+#include "testbed/product_state.h"
+
+namespace {
+
+enum Step { kRemoval, kFolders, kCopy, kServices, kShortcuts, kRegistry, kStepCount };
+const char* const kStepNames[kStepCount] = {"removal",  "folders",   "copy",
+                                            "services", "shortcuts", "registry"};
+
+double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
+}
+
+std::wstring WindowsPath(std::wstring path) {
+    if (!path.empty() && path[0] == L'/') {
+        std::replace(path.begin(), path.end(), L'/', L'\\');
+        path = L"Z:" + path;
+    }
+    return path;
+}
+
+// One installation, step by step as the worker runs them; false at the first
+// step that fails (its log lines are printed by the caller).
+bool TimeOneRun(double (&times)[kStepCount], unsigned& copiedBytes) {
+    InstallRun run = {};
+    LARGE_INTEGER marks[kStepCount + 1];
+    QueryPerformanceCounter(&marks[0]);
+    bool succeeded = RemoveEarlierInstallation();
+    QueryPerformanceCounter(&marks[kFolders]);
+    succeeded = succeeded && CreateInstallFolders();
+    QueryPerformanceCounter(&marks[kCopy]);
+    succeeded = succeeded && CopyPayloadModules(run);
+    QueryPerformanceCounter(&marks[kServices]);
+    succeeded = succeeded && InstallProductServices();
+    QueryPerformanceCounter(&marks[kShortcuts]);
+    succeeded = succeeded && CreateProductShortcuts(run);
+    QueryPerformanceCounter(&marks[kRegistry]);
+    succeeded = succeeded && RegisterProduct(run);
+    QueryPerformanceCounter(&marks[kStepCount]);
+    for (int step = 0; step < kStepCount; ++step) {
+        times[step] = Milliseconds(marks[step], marks[step + 1]);
+    }
+    copiedBytes = run.copiedBytes;
+    return succeeded;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: worker_bench STAGING_DIR [ROUNDS]\n");
+        return 2;
+    }
+    const std::wstring staging = WindowsPath(argv[1]);
+    const int rounds = argc > 2 ? std::max(1, _wtoi(argv[2])) : 5;
+    if (!FormatText(g_stagingFolderPath, L"%s", staging.c_str())) {
+        std::fprintf(stderr, "staging folder path too long\n");
+        return 2;
+    }
+
+    std::vector<double> samples[kStepCount];
+    std::vector<double> totals;
+    unsigned copiedBytes = 0;
+    for (int round = 0; round < rounds; ++round) {
+        ResetProductState();
+        double times[kStepCount];
+        if (!TimeOneRun(times, copiedBytes)) {
+            std::fprintf(stderr, "installation failed:\n%ls", ReadLogText());
+            ResetProductState();
+            return 1;
+        }
+        double total = 0;
+        for (int step = 0; step < kStepCount; ++step) {
+            samples[step].push_back(times[step]);
+            total += times[step];
+        }
+        totals.push_back(total);
+    }
+    ResetProductState();
+
+    std::printf("worker_rounds %d\n", rounds);
+    std::printf("worker_copied_bytes %u\n", copiedBytes);
+    for (int step = 0; step < kStepCount; ++step) {
+        std::printf("worker_%s_ms %.1f\n", kStepNames[step], Median(samples[step]));
+    }
+    std::printf("worker_sequence_ms %.1f\n", Median(totals));
+    return 0;
+}
