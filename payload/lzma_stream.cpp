@@ -36,7 +36,7 @@ class DecoderState {
     CLzmaDec* get() { return &decoder_; }
 
   private:
-    CLzmaDec decoder_;
+    CLzmaDec decoder_ = {};
 };
 
 struct StreamBuffers {

@@ -1,5 +1,6 @@
 // Writes the fuzzer's seed corpus from the sample streams: each seed is a
 // stream or a damaged variant of one that the decoder must handle.
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -54,9 +55,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    Bytes truncated(known.begin(), known.begin() + known.size() / 2);
-    Bytes headerOnly(known.begin(), known.begin() + 13);
-    Bytes shortHeader(known.begin(), known.begin() + 7);
+    const auto head = [&known](size_t length) {
+        return Bytes(known.begin(), known.begin() + static_cast<std::ptrdiff_t>(length));
+    };
+    Bytes truncated = head(known.size() / 2);
+    Bytes headerOnly = head(13);
+    Bytes shortHeader = head(7);
     Bytes props225 = known;
     props225[0] = 225;
     Bytes props255 = known;
