@@ -3,8 +3,10 @@
 
 #include "platform/system_library.h"
 #include "setup/startup.h"
+#include "wizard/startup_timing.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    MarkProgramEntry();
     RestrictDllSearchToSystem32();
     return RunSetup(instance);
 }

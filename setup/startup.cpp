@@ -1,12 +1,15 @@
 #include "setup/startup.h"
 
+#include "payload/extract.h"
 #include "platform/scoped_handle.h"
 #include "platform/system_info.h"
+#include "platform/system_library.h"
 #include "platform/text_format.h"
 #include "setup/install_log.h"
 #include "setup/process_state.h"
 #include "setup/resource_ids.h"
 #include "setup/strings.h"
+#include "wizard/wizard_dialog.h"
 
 namespace {
 
@@ -43,11 +46,21 @@ void BuildCaptionText() {
     FormatText(g_captionText, L"%s %s", ProductDisplayName(), kVersionWord);
 }
 
+void RunWizard(HINSTANCE instance) {
+    // Without the rich edit library the wizard cannot show its licence: end silently.
+    ScopedModule richEdit(LoadSystemLibrary(L"Riched20.dll"));
+    if (richEdit) {
+        DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_WIZARD), nullptr, WizardDialogProc, 0);
+    }
+}
+
+// Removes the staging folder only if this run created it (a no-op otherwise).
 void CleanUp() {
     DeleteObject(g_whiteBrush);
     if (g_titleFont != nullptr) {
         DeleteObject(g_titleFont);
     }
+    RemoveStagingFolder();
 }
 
 }  // namespace
@@ -72,6 +85,12 @@ int RunSetup(HINSTANCE instance) {
         ShowRefusal(IDS_ALREADY_RUNNING);
         return kExitNormal;
     }
+    if (!ExtractPayload()) {
+        MessageBoxW(nullptr, LoadMessageText(IDS_CANNOT_INSTALL), g_captionText, MB_SYSTEMMODAL);
+        CleanUp();
+        return kExitRefused;
+    }
+    RunWizard(instance);
     CleanUp();
     return kExitNormal;
 }

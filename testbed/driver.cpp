@@ -111,10 +111,11 @@ MessageBoxInfo WaitForMessageBox(DWORD processId, DWORD timeoutMs, HWND except) 
         box.owner = GetWindow(box.window, GW_OWNER);
         box.caption = WindowText(box.window);
         box.text = ControlText(box.window, 0xFFFF);
-        // The icon static is 0x14 on Windows and stc1 (0x440) in Wine; hidden without an icon.
+        // The icon static is 0x14 on Windows and stc1 (0x440) in Wine; Wine keeps it
+        // visible but empty when the box has no icon.
         for (int iconId : {0x14, 0x440}) {
             HWND icon = GetDlgItem(box.window, iconId);
-            box.hasIcon = box.hasIcon || (icon != nullptr && IsWindowVisible(icon));
+            box.hasIcon = box.hasIcon || (icon != nullptr && SendMessageW(icon, STM_GETICON, 0, 0));
         }
         box.topmost = (GetWindowLongW(box.window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
     }
