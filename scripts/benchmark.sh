@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmark of the project (not a timed test): prints measured figures side by
 # side. Each section is a function named section_<name>; run them all or name
-# some: scripts/benchmark.sh [section...]. Sections: payload.
+# some: scripts/benchmark.sh [section...]. Sections: payload, worker.
 #
 # Environment: PORTVANE_BUILD_DIR (the cross build, default build/windows),
 # BENCH_DIR (scratch space, default <build>/benchmark), BENCH_ROUNDS (default 9),
@@ -11,7 +11,7 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${PORTVANE_BUILD_DIR:-$ROOT/build/windows}"
 BENCH_DIR="${BENCH_DIR:-$BUILD/benchmark}"
 ROUNDS="${BENCH_ROUNDS:-9}"
-SECTIONS=(payload)
+SECTIONS=(payload worker)
 
 # "key value" lines on stdin; prints the value of key.
 value_of() { awk -v key="$1" '$1 == key { print $2 }'; }
@@ -120,6 +120,31 @@ section_payload() {
         "$((commit_before / 1024)) MiB before extraction; target <= 20 MiB"
     echo "peak working set (Wine: the process's VmHWM): $((ws_after / 1024)) MiB," \
         "$(((ws_after - ws_before) / 1024)) MiB above the peak before extraction"
+}
+
+# The install worker's steps on a clean prefix, without the fixed wait before
+# the result message. Staging: the realistic payload, with the two stand-in
+# services in place of their files (the service manager needs real services).
+section_worker() {
+    local bench="$BUILD/install/worker_bench.exe"
+    [[ -f "$bench" ]] || { echo "worker: build worker_bench first ($bench)" >&2; return 1; }
+    local staging="$BENCH_DIR/worker-staging" name
+    rm -rf "$staging"
+    python3 "$ROOT/scripts/make-realistic-payload.py" "$staging" >/dev/null
+    for name in Portvane_PService.exe Portvane_DService.exe; do
+        cp "$BUILD/payload-files/$name" "$staging/$name"
+    done
+    local own
+    own=$(run_wine "$bench" "$(winepath -w "$staging")" "$ROUNDS")
+    echo "== worker: $(value_of worker_copied_bytes <<<"$own") bytes copied," \
+        "$ROUNDS rounds from a clean prefix, without the 1000 ms wait (min / median)"
+    printf '%-44s %10s %10s\n' "" "min ms" "median ms"
+    local step
+    for step in removal folders copy services shortcuts registry sequence; do
+        printf '%-44s %10s %10s\n' "$step" \
+            "$(value_of "worker_${step}_ms_min" <<<"$own")" \
+            "$(value_of "worker_${step}_ms_median" <<<"$own")"
+    done
 }
 
 main() {
