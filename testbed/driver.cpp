@@ -176,6 +176,21 @@ std::vector<std::wstring> ListFiles(const std::wstring& folder) {
     return names;
 }
 
+std::vector<std::wstring> TemporaryFolderEntries() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    ScopedFindHandle search(FindFirstFileW((std::wstring(temp) + L"*").c_str(), &entry));
+    if (search) {
+        do {
+            names.push_back(entry.cFileName);
+        } while (FindNextFileW(search.get(), &entry));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::vector<std::wstring> StagingFolders() {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);

@@ -76,6 +76,9 @@ void SaveScreenshot(HWND window, const std::wstring& name);
 // Files directly in a folder (names only), sorted.
 std::vector<std::wstring> ListFiles(const std::wstring& folder);
 
+// Every entry (file or folder name) of the temporary folder, sorted.
+std::vector<std::wstring> TemporaryFolderEntries();
+
 // Staging folders (uas*.tmp) currently in the temporary folder.
 std::vector<std::wstring> StagingFolders();
 
