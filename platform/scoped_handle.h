@@ -8,7 +8,7 @@
 
 template <typename Handle, typename Traits>
 class ScopedHandle {
-public:
+  public:
     ScopedHandle() = default;
     explicit ScopedHandle(Handle handle) : handle_(handle) {}
     ~ScopedHandle() { reset(); }
@@ -42,7 +42,7 @@ public:
         handle_ = handle;
     }
 
-private:
+  private:
     Handle handle_ = Traits::Invalid();
 };
 

@@ -35,8 +35,8 @@ bool ReadMachineDword(const wchar_t* keyPath, const wchar_t* valueName, LONG* va
         return false;
     }
     DWORD size = sizeof(*value);
-    return RegQueryValueExW(key.get(), valueName, nullptr, nullptr,
-                            reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS;
+    return RegQueryValueExW(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(value),
+                            &size) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -53,9 +53,13 @@ bool IsWindows2000() {
     return version.major == 5 && version.minor == 0;
 }
 
-bool IsX86() { return IsWindows2000() || NativeArchitectureIs(kArchitectureIntel); }
+bool IsX86() {
+    return IsWindows2000() || NativeArchitectureIs(kArchitectureIntel);
+}
 
-bool IsX64() { return !IsWindows2000() && NativeArchitectureIs(kArchitectureAmd64); }
+bool IsX64() {
+    return !IsWindows2000() && NativeArchitectureIs(kArchitectureAmd64);
+}
 
 int ProcessorKind() {
     if (IsX86()) {
@@ -64,7 +68,9 @@ int ProcessorKind() {
     return IsX64() ? 2 : 0;
 }
 
-bool ProcessorMatch(int wantedKind) { return wantedKind == 0 || wantedKind == ProcessorKind(); }
+bool ProcessorMatch(int wantedKind) {
+    return wantedKind == 0 || wantedKind == ProcessorKind();
+}
 
 bool IsDotNet4Installed() {
     LONG release = 0;

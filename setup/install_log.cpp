@@ -13,12 +13,12 @@ wchar_t g_installLog[kInstallLogChars];
 
 // Keeps the last error across a step that may itself change it.
 class LastErrorKeeper {
-public:
+  public:
     LastErrorKeeper() : error_(GetLastError()) {}
     ~LastErrorKeeper() { SetLastError(error_); }
     DWORD error() const { return error_; }
 
-private:
+  private:
     DWORD error_;
 };
 
@@ -76,4 +76,6 @@ void AppendOsMessage() {
     AppendCut(g_installLog, kInstallLogChars, L"\n");
 }
 
-const wchar_t* ReadLogText() { return g_installLog; }
+const wchar_t* ReadLogText() {
+    return g_installLog;
+}

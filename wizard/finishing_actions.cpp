@@ -45,7 +45,7 @@ DWORD StartWithShellToken(const wchar_t* applicationPath) {
 
 // The open clipboard is closed on every path out of the scope.
 class OpenedClipboard {
-public:
+  public:
     OpenedClipboard() : opened_(OpenClipboard(nullptr) != FALSE) {}
     ~OpenedClipboard() {
         if (opened_) {
@@ -56,7 +56,7 @@ public:
     OpenedClipboard& operator=(const OpenedClipboard&) = delete;
     bool opened() const { return opened_; }
 
-private:
+  private:
     bool opened_;
 };
 

@@ -1,7 +1,7 @@
 #include "wizard/install_start.h"
 
-#include <process.h>
 #include <windows.h>
+#include <process.h>
 
 #include "platform/scoped_handle.h"
 #include "setup/install_log.h"

@@ -12,7 +12,7 @@ const wchar_t kClientKey[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4
 // Each test starts with no .NET keys in the 32-bit view and restores nothing:
 // the test prefix is the test bed's own.
 class DotNetDetection : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { RemoveKeys(); }
     void TearDown() override { RemoveKeys(); }
 
@@ -38,7 +38,9 @@ protected:
 
 }  // namespace
 
-TEST_F(DotNetDetection, MissingKeysMeanNotInstalled) { EXPECT_FALSE(IsDotNet4Installed()); }
+TEST_F(DotNetDetection, MissingKeysMeanNotInstalled) {
+    EXPECT_FALSE(IsDotNet4Installed());
+}
 
 TEST_F(DotNetDetection, ReleaseThresholdIsTheFirstDotNet45Release) {
     SetDword(kFullKey, L"Release", 378388);

@@ -1,7 +1,7 @@
 // Stand-in for the product's uninstaller. Started with arguments, as the uninstall
 // entry starts it, it says what it is; started without arguments it just ends.
-#include <stdlib.h>
 #include <windows.h>
+#include <stdlib.h>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (__argc <= 1) {

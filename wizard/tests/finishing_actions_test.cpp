@@ -33,7 +33,7 @@ ClipboardBlock ReadClipboardBlock() {
 
 // A window that is the desktop's shell window while it lives.
 class ShellWindowOfThisProcess {
-public:
+  public:
     ShellWindowOfThisProcess() {
         window_ = CreateWindowExW(0, L"STATIC", L"shell", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                                   nullptr, nullptr);
@@ -45,14 +45,14 @@ public:
     ~ShellWindowOfThisProcess() { DestroyWindow(window_); }
     bool registered() const { return registered_ && GetShellWindow() == window_; }
 
-private:
+  private:
     HWND window_ = nullptr;
     bool registered_ = false;
 };
 
 // Keeps the clipboard open on a thread of its own until released.
 class ClipboardHeldByAnotherThread {
-public:
+  public:
     ClipboardHeldByAnotherThread()
         : opened_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
           done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
@@ -66,7 +66,7 @@ public:
         WaitForSingleObject(thread_.get(), 5000);
     }
 
-private:
+  private:
     static DWORD WINAPI Hold(void* self) {
         auto* holder = static_cast<ClipboardHeldByAnotherThread*>(self);
         // Opened for a window: Wine lets any thread share a clipboard opened for none.

@@ -1,7 +1,7 @@
 #include "wizard/install_start.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -21,7 +21,7 @@ unsigned __stdcall SignalEntry(void*) {
 // Reserves every free piece of the address space (nothing committed) until
 // destroyed, so no thread stack can be reserved meanwhile.
 class AddressSpaceExhausted {
-public:
+  public:
     AddressSpaceExhausted() {
         for (SIZE_T size = SIZE_T{1} << 30; size >= 0x10000; size /= 2) {
             while (void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) {
@@ -35,7 +35,7 @@ public:
         }
     }
 
-private:
+  private:
     std::vector<void*> blocks_;
 };
 

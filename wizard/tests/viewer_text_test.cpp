@@ -31,7 +31,7 @@ std::wstring TempFile(const wchar_t* name, const char* content) {
 }
 
 class ViewerText : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { richEdit_ = LoadSystemLibrary(L"Riched20.dll"); }
     static void TearDownTestSuite() { FreeLibrary(richEdit_); }
 
