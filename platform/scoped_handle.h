@@ -105,3 +105,11 @@ struct LocalMemoryTraits {
     static void Close(HLOCAL h) { LocalFree(h); }
 };
 using ScopedLocalMemory = ScopedHandle<HLOCAL, LocalMemoryTraits>;
+
+// A block handed to SetClipboardData belongs to the clipboard: release() it then.
+struct GlobalMemoryTraits {
+    static HGLOBAL Invalid() { return nullptr; }
+    static bool IsValid(HGLOBAL h) { return h != nullptr; }
+    static void Close(HGLOBAL h) { GlobalFree(h); }
+};
+using ScopedGlobalMemory = ScopedHandle<HGLOBAL, GlobalMemoryTraits>;

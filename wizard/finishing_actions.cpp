@@ -4,14 +4,6 @@
 
 namespace {
 
-struct GlobalMemoryTraits {
-    static HGLOBAL Invalid() { return nullptr; }
-    static bool IsValid(HGLOBAL h) { return h != nullptr; }
-    static void Close(HGLOBAL h) { GlobalFree(h); }
-};
-// A block handed to SetClipboardData belongs to the clipboard: release() it then.
-using ScopedGlobalMemory = ScopedHandle<HGLOBAL, GlobalMemoryTraits>;
-
 // Every handle is closed when this returns; the result is the first failing
 // call's error, or ERROR_SUCCESS.
 DWORD StartWithShellToken(const wchar_t* applicationPath) {
