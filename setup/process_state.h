@@ -24,7 +24,6 @@ constexpr UINT kMessageInstallFailed = WM_APP + 2;
 // Build constants of the product's vocabulary.
 constexpr const wchar_t* kVersionWord = L"Ver.1.0.0";
 constexpr const wchar_t* kMakerWord = L"ORBEK";
-constexpr const wchar_t* kMakerKeyWord = L"orbek";
 constexpr const wchar_t* kProductWord = L"Portvane";
 constexpr const wchar_t* kUninstallKeyName = L"ORBEK_Portvane";
 constexpr const wchar_t* kUninstallRootKey =
