@@ -54,7 +54,8 @@ void RunWizard(HINSTANCE instance) {
     }
 }
 
-// Removes the staging folder only if this run created it (a no-op otherwise).
+// RemoveStagingFolder does nothing when no staging folder was created, so the
+// refusals before the extraction share this clean-up.
 void CleanUp() {
     DeleteObject(g_whiteBrush);
     if (g_titleFont != nullptr) {
