@@ -7,29 +7,29 @@
 namespace {
 
 // Not const: SERVICE_TABLE_ENTRYW takes a writable string.
-wchar_t g_service_name[] = PV_SERVICE_NAME;
+wchar_t g_serviceName[] = PV_SERVICE_NAME;
 
 struct ServiceContext {
-    SERVICE_STATUS_HANDLE status_handle;
-    HANDLE stop_event;
+    SERVICE_STATUS_HANDLE statusHandle;
+    HANDLE stopEvent;
 };
 
-void ReportState(SERVICE_STATUS_HANDLE status_handle, DWORD state, DWORD exit_code) {
+void ReportState(SERVICE_STATUS_HANDLE statusHandle, DWORD state, DWORD exitCode) {
     SERVICE_STATUS status = {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
     status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
-    status.dwWin32ExitCode = exit_code;
+    status.dwWin32ExitCode = exitCode;
     status.dwWaitHint = state == SERVICE_STOP_PENDING ? 3000 : 0;
-    SetServiceStatus(status_handle, &status);
+    SetServiceStatus(statusHandle, &status);
 }
 
-DWORD WINAPI OnControl(DWORD control, DWORD, void*, void* context_pointer) {
-    auto* context = static_cast<ServiceContext*>(context_pointer);
+DWORD WINAPI OnControl(DWORD control, DWORD, void*, void* contextPointer) {
+    auto* context = static_cast<ServiceContext*>(contextPointer);
     switch (control) {
         case SERVICE_CONTROL_STOP:
-            ReportState(context->status_handle, SERVICE_STOP_PENDING, NO_ERROR);
-            SetEvent(context->stop_event);
+            ReportState(context->statusHandle, SERVICE_STOP_PENDING, NO_ERROR);
+            SetEvent(context->stopEvent);
             return NO_ERROR;
         case SERVICE_CONTROL_INTERROGATE:
             return NO_ERROR;
@@ -39,25 +39,25 @@ DWORD WINAPI OnControl(DWORD control, DWORD, void*, void* context_pointer) {
 }
 
 void WINAPI ServiceMain(DWORD, wchar_t**) {
-    ScopedKernelHandle stop_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    ServiceContext context = {nullptr, stop_event.get()};
-    context.status_handle = RegisterServiceCtrlHandlerExW(g_service_name, OnControl, &context);
-    if (context.status_handle == nullptr) {
+    ScopedKernelHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ServiceContext context = {nullptr, stopEvent.get()};
+    context.statusHandle = RegisterServiceCtrlHandlerExW(g_serviceName, OnControl, &context);
+    if (context.statusHandle == nullptr) {
         return;
     }
-    if (!stop_event) {
-        ReportState(context.status_handle, SERVICE_STOPPED, GetLastError());
+    if (!stopEvent) {
+        ReportState(context.statusHandle, SERVICE_STOPPED, GetLastError());
         return;
     }
-    ReportState(context.status_handle, SERVICE_RUNNING, NO_ERROR);
-    WaitForSingleObject(stop_event.get(), INFINITE);
-    ReportState(context.status_handle, SERVICE_STOPPED, NO_ERROR);
+    ReportState(context.statusHandle, SERVICE_RUNNING, NO_ERROR);
+    WaitForSingleObject(stopEvent.get(), INFINITE);
+    ReportState(context.statusHandle, SERVICE_STOPPED, NO_ERROR);
 }
 
 }  // namespace
 
 int wmain() {
-    const SERVICE_TABLE_ENTRYW services[] = {{g_service_name, ServiceMain}, {nullptr, nullptr}};
+    const SERVICE_TABLE_ENTRYW services[] = {{g_serviceName, ServiceMain}, {nullptr, nullptr}};
     // Fails when started from a command line rather than by the service manager.
     return StartServiceCtrlDispatcherW(services) ? 0 : 1;
 }
