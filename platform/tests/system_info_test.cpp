@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/scoped_handle.h"
+
 namespace {
 
 const wchar_t kFullKey[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full";
@@ -23,12 +25,11 @@ class DotNetDetection : public ::testing::Test {
 
     static void SetValue(const wchar_t* keyPath, const wchar_t* name, DWORD type, const void* data,
                          DWORD size) {
-        HKEY key = nullptr;
+        ScopedRegistryKey key;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr));
+                                                 KEY_ALL_ACCESS, nullptr, key.receive(), nullptr));
         ASSERT_EQ(ERROR_SUCCESS,
-                  RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size));
-        RegCloseKey(key);
+                  RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size));
     }
 
     static void SetDword(const wchar_t* keyPath, const wchar_t* name, DWORD value) {
