@@ -12,6 +12,7 @@
 #include "services/components.h"
 #include "setup/install_log.h"
 #include "setup/process_state.h"
+#include "setup/product_paths.h"
 
 static_assert(kPathChars == MAX_PATH, "the shell's path functions write MAX_PATH characters");
 
@@ -19,13 +20,12 @@ namespace {
 
 // A shortcut folder that cannot be obtained, or a name that would not fit, skips
 // that shortcut rather than deleting something else.
-void DeleteShortcut(int csidl, const wchar_t* shortcutName) {
-    wchar_t folder[kPathChars] = L"";
-    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, 0, folder)) || folder[0] == L'\0') {
-        return;
-    }
+void DeleteShortcuts(const wchar_t* shortcutName) {
     wchar_t path[kPathChars];
-    if (FormatText(path, L"%s\\%s.lnk", folder, shortcutName)) {
+    if (GetStartMenuShortcutPath(shortcutName, path)) {
+        DeleteFileW(path);
+    }
+    if (GetDesktopShortcutPath(shortcutName, path)) {
         DeleteFileW(path);
     }
 }
@@ -110,8 +110,7 @@ void DeleteFolderFiles(const wchar_t* folder) {
 
 bool RunRemovalSequence(const RemovalContext& context) {
     RemoveComponents();
-    DeleteShortcut(CSIDL_PROGRAMS, context.shortcutName);
-    DeleteShortcut(CSIDL_DESKTOP, context.shortcutName);
+    DeleteShortcuts(context.shortcutName);
 
     DeleteFolderFiles(context.oldInstallFolder);
     if (PathFileExistsW(context.oldInstallFolder) && !RemoveDirectoryW(context.oldInstallFolder)) {

@@ -11,3 +11,8 @@ bool GetMakerFolderPath(wchar_t (&path)[kPathChars]);
 bool GetProductFolderPath(wchar_t (&path)[kPathChars]);
 bool GetStartMenuShortcutPath(wchar_t (&path)[kPathChars]);
 bool GetDesktopShortcutPath(wchar_t (&path)[kPathChars]);
+
+// The same two shortcuts under another name: an earlier installation's, which
+// its uninstall entry names.
+bool GetStartMenuShortcutPath(const wchar_t* shortcutName, wchar_t (&path)[kPathChars]);
+bool GetDesktopShortcutPath(const wchar_t* shortcutName, wchar_t (&path)[kPathChars]);

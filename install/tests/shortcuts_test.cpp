@@ -115,6 +115,23 @@ TEST(ProductPaths, ShortcutsAreNamedAfterTheProductInTheUsersFolders) {
     EXPECT_EQ(L"\\Portvane.lnk", std::wstring(path).substr(wcslen(path) - 13));
 }
 
+TEST(ProductPaths, ShortcutsOfAnotherNameLieInTheSameFolders) {
+    const std::wstring productLink = L"\\Portvane.lnk";
+    const std::wstring startMenu = StartMenuShortcutPath();
+    const std::wstring desktop = DesktopShortcutPath();
+    wchar_t path[kPathChars];
+    ASSERT_TRUE(GetStartMenuShortcutPath(L"Portvane Old", path));
+    EXPECT_EQ(startMenu.substr(0, startMenu.size() - productLink.size()) + L"\\Portvane Old.lnk",
+              path);
+    ASSERT_TRUE(GetDesktopShortcutPath(L"Portvane Old", path));
+    EXPECT_EQ(desktop.substr(0, desktop.size() - productLink.size()) + L"\\Portvane Old.lnk", path);
+
+    // A name as long as a shortcut name may be (255) cannot fit beside any folder.
+    wmemset(path, L'#', kPathChars);
+    EXPECT_FALSE(GetDesktopShortcutPath(std::wstring(255, L'n').c_str(), path));
+    EXPECT_STREQ(L"", path);
+}
+
 TEST(ProductPaths, ShortcutPathThatWouldNotFitIsRefusedNotCut) {
     // 250 characters of folder leave no room for "\Portvane.lnk" in 259.
     const DesktopFolderOverride desktop(L"C:\\" + std::wstring(247, L'd'));

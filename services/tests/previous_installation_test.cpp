@@ -224,6 +224,31 @@ TEST_F(PreviousInstallationTest, EntryStoredInLowerCaseIsFoundAndDeleted) {
     ExpectRemoved(defaultFolder_);
 }
 
+// The shortcuts go by the name the entry gives, not by today's product name.
+TEST_F(PreviousInstallationTest, ShortcutsNamedByTheEntryAreDeleted) {
+    MakeInstallation(otherFolder_);
+    const std::wstring productLink = L"\\Portvane.lnk";
+    std::vector<std::wstring> oldLinks;
+    for (const std::wstring& link : {StartMenuShortcutPath(), DesktopShortcutPath()}) {
+        oldLinks.push_back(link.substr(0, link.size() - productLink.size()) +
+                           L"\\Portvane Classic.lnk");
+        WriteTextFile(oldLinks.back(), "link");
+    }
+    WriteUninstallEntry(
+        L"ORBEK_Portvane",
+        L"\"" + otherFolder_ + L"\\Uninst.exe\" \"ORBEK_Portvane\" \"Portvane Classic\"");
+    LogWatch log;
+    ASSERT_TRUE(RemovePreviousInstallation());
+    EXPECT_EQ(L"", log.Added());
+    for (const std::wstring& link : oldLinks) {
+        EXPECT_FALSE(Exists(link)) << testing::PrintToString(link);
+    }
+    EXPECT_TRUE(Exists(StartMenuShortcutPath()));
+    EXPECT_TRUE(Exists(DesktopShortcutPath()));
+    EXPECT_FALSE(Exists(otherFolder_));
+    EXPECT_EQ(0, ProductEntries());
+}
+
 TEST_F(PreviousInstallationTest, WrongArgumentCountRemovesNothing) {
     MakeInstallation(defaultFolder_);
     const std::wstring uninstaller = L"\"" + defaultFolder_ + L"\\Uninst.exe\"";
