@@ -70,9 +70,10 @@ bool DefaultInstallationPresent(const wchar_t* productFolder) {
            AnyComponentRegistered();
 }
 
+// The default folder passes the same test as one read from an entry.
 bool DefaultRemovalContext(const wchar_t* productFolder, RemovalContext* context) {
     *context = RemovalContext{};
-    return productFolder[0] != L'\0' &&
+    return IsRemovableFolder(productFolder) &&
            FormatText(context->oldInstallFolder, L"%s", productFolder) &&
            FormatText(context->uninstallKeyName, L"%s", kUninstallKeyName) &&
            FormatText(context->shortcutName, L"%s", ProductDisplayName());
