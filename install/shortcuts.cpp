@@ -17,8 +17,8 @@ bool CreateShortcut(const wchar_t* linkPath, const wchar_t* targetPath) {
     const bool comStarted = SUCCEEDED(CoInitialize(nullptr));
     ComPtr<IShellLinkW> link;
     ComPtr<IPersistFile> file;
-    // Every exit throws its result so that one catch does the clean-up in the
-    // order the shell expects: the file interface, the link, then COM.
+    // Every exit throws its result so that one catch does the clean-up, and COM
+    // is left only after both interfaces are released.
     try {
         if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                     reinterpret_cast<void**>(link.receive())))) {

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr DWORD kStartAccess = GENERIC_WRITE | SC_MANAGER_ALL_ACCESS;
+constexpr DWORD kManagerWriteAllAccess = GENERIC_WRITE | SC_MANAGER_ALL_ACCESS;
 constexpr DWORD kStopPollMilliseconds = 500;
 constexpr int kRemovalPolls = 30;
 constexpr DWORD kRemovalPollMilliseconds = 100;
@@ -63,7 +63,7 @@ bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
 
 bool StartProductService(const wchar_t* serviceName) {
     ResultError result;
-    ScopedServiceHandle manager = OpenManager(kStartAccess);
+    ScopedServiceHandle manager = OpenManager(kManagerWriteAllAccess);
     if (!manager) {
         return result.Take(false);
     }
@@ -123,7 +123,7 @@ bool StopAndDeleteService(const wchar_t* serviceName) {
 }
 
 void WaitForServiceRemoval(const wchar_t* serviceName) {
-    ScopedServiceHandle manager = OpenManager(kStartAccess);
+    ScopedServiceHandle manager = OpenManager(kManagerWriteAllAccess);
     if (!manager) {
         return;
     }
