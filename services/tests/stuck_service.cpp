@@ -2,11 +2,13 @@
 // several seconds later: longer than a short stop bound, short enough to clean up.
 #include <windows.h>
 
+#include "platform/scoped_handle.h"
+
 namespace {
 
 wchar_t g_serviceName[] = L"Portvane_TestStuck";
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
-HANDLE g_stopRequested = nullptr;
+ScopedKernelHandle g_stopRequested;
 
 void Report(DWORD state) {
     SERVICE_STATUS status = {};
@@ -20,7 +22,7 @@ void Report(DWORD state) {
 DWORD WINAPI OnControl(DWORD control, DWORD, void*, void*) {
     if (control == SERVICE_CONTROL_STOP) {
         Report(SERVICE_STOP_PENDING);
-        SetEvent(g_stopRequested);
+        SetEvent(g_stopRequested.get());
         return NO_ERROR;
     }
     return control == SERVICE_CONTROL_INTERROGATE ? NO_ERROR : ERROR_CALL_NOT_IMPLEMENTED;
@@ -32,7 +34,7 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
         return;
     }
     Report(SERVICE_RUNNING);
-    WaitForSingleObject(g_stopRequested, INFINITE);
+    WaitForSingleObject(g_stopRequested.get(), INFINITE);
     Sleep(6000);
     Report(SERVICE_STOPPED);
 }
@@ -40,7 +42,7 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
 }  // namespace
 
 int wmain() {
-    g_stopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_stopRequested.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const SERVICE_TABLE_ENTRYW services[] = {{g_serviceName, ServiceMain}, {nullptr, nullptr}};
     return StartServiceCtrlDispatcherW(services) ? 0 : 1;
 }
