@@ -30,6 +30,29 @@ void DeleteShortcuts(const wchar_t* shortcutName) {
     }
 }
 
+// Deletes every file directly in folder; subfolders and files that cannot be
+// deleted stay. A folder that cannot be searched is passed over.
+void DeleteFolderFiles(const wchar_t* folder) {
+    wchar_t pattern[kPathChars];
+    if (!FormatText(pattern, L"%s\\*.*", folder)) {
+        return;
+    }
+    WIN32_FIND_DATAW entry;
+    ScopedFindHandle search(FindFirstFileW(pattern, &entry));
+    if (!search) {
+        return;
+    }
+    do {
+        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) {
+            continue;
+        }
+        wchar_t path[kPathChars];
+        if (JoinPath(path, folder, entry.cFileName)) {
+            DeleteFileW(path);
+        }
+    } while (FindNextFileW(search.get(), &entry));
+}
+
 // The maker folder above the old install folder goes when nothing else is in it;
 // a drive or share root is never a candidate.
 void RemoveParentFolder(const wchar_t* folder) {
@@ -86,27 +109,6 @@ bool DeleteUninstallKey(const wchar_t* uninstallKeyName) {
 }
 
 }  // namespace
-
-void DeleteFolderFiles(const wchar_t* folder) {
-    wchar_t pattern[kPathChars];
-    if (!FormatText(pattern, L"%s\\*.*", folder)) {
-        return;
-    }
-    WIN32_FIND_DATAW entry;
-    ScopedFindHandle search(FindFirstFileW(pattern, &entry));
-    if (!search) {
-        return;
-    }
-    do {
-        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) {
-            continue;
-        }
-        wchar_t path[kPathChars];
-        if (JoinPath(path, folder, entry.cFileName)) {
-            DeleteFileW(path);
-        }
-    } while (FindNextFileW(search.get(), &entry));
-}
 
 bool RunRemovalSequence(const RemovalContext& context) {
     RemoveComponents();

@@ -9,7 +9,3 @@
 // folder stays or the entry cannot be deleted; false without a line when the
 // Uninstall key cannot be opened. The product's settings keys are not touched.
 bool RunRemovalSequence(const RemovalContext& context);
-
-// Deletes every file directly in folder; subfolders and files that cannot be
-// deleted stay. A folder that cannot be searched is passed over.
-void DeleteFolderFiles(const wchar_t* folder);
