@@ -130,14 +130,24 @@ bool RegisterProduct(const InstallRun& run) {
     return WriteUninstallEntry(run.uninstallerPath, run.applicationPath, run.copiedBytes);
 }
 
-bool RunInstallSequence() {
-    InstallRun run = {};
-    return RemoveEarlierInstallation() && CreateInstallFolders() && CopyPayloadModules(run) &&
-           InstallProductServices() && CreateProductShortcuts(run) && RegisterProduct(run);
-}
+const InstallStep kInstallSteps[kInstallStepCount] = {
+    [](InstallRun&) { return RemoveEarlierInstallation(); },
+    [](InstallRun&) { return CreateInstallFolders(); },
+    CopyPayloadModules,
+    [](InstallRun&) { return InstallProductServices(); },
+    CreateProductShortcuts,
+    [](InstallRun& run) { return RegisterProduct(run); },
+};
 
 unsigned __stdcall InstallWorkerEntry(void*) {
-    const bool succeeded = RunInstallSequence();
+    InstallRun run = {};
+    bool succeeded = true;
+    for (const InstallStep step : kInstallSteps) {
+        if (!step(run)) {
+            succeeded = false;
+            break;
+        }
+    }
     Sleep(kReportDelayMilliseconds);
     // Synchronous: the dialog has switched pages before the worker ends.
     SendMessageW(g_wizardDialogWindow, succeeded ? kMessageInstallSucceeded : kMessageInstallFailed,

@@ -2,6 +2,8 @@
 // to the wizard dialog by exactly one result message.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/text_format.h"
 
 // What the worker keeps while it runs.
@@ -20,8 +22,11 @@ bool InstallProductServices();
 bool CreateProductShortcuts(InstallRun& run);
 bool RegisterProduct(const InstallRun& run);
 
-// All steps, without the report. Nothing done before a failure is undone.
-bool RunInstallSequence();
+// The same steps as one table, which the worker runs and the benchmark times.
+// Nothing done before a failure is undone.
+using InstallStep = bool (*)(InstallRun& run);
+constexpr size_t kInstallStepCount = 6;
+extern const InstallStep kInstallSteps[kInstallStepCount];
 
 // Thread procedure started by the wizard with _beginthreadex; the argument is
 // ignored. Runs the sequence, waits a second and sends WM_APP + 1 (success) or

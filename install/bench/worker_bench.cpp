@@ -20,9 +20,11 @@
 
 namespace {
 
-enum Step { kRemoval, kFolders, kCopy, kServices, kShortcuts, kRegistry, kStepCount };
-const char* const kStepNames[kStepCount] = {"removal",  "folders",   "copy",
-                                            "services", "shortcuts", "registry"};
+// The worker's steps, in the order of its table.
+const char* const kStepNames[] = {"removal",  "folders",   "copy",
+                                  "services", "shortcuts", "registry"};
+constexpr size_t kStepCount = sizeof(kStepNames) / sizeof(kStepNames[0]);
+static_assert(kStepCount == kInstallStepCount, "one name for each step of the worker");
 
 double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
     LARGE_INTEGER frequency;
@@ -43,25 +45,19 @@ std::wstring WindowsPath(std::wstring path) {
 // step that fails (its log lines are printed by the caller).
 bool TimeOneRun(double (&times)[kStepCount], unsigned& copiedBytes) {
     InstallRun run = {};
-    LARGE_INTEGER marks[kStepCount + 1];
-    QueryPerformanceCounter(&marks[0]);
-    bool succeeded = RemoveEarlierInstallation();
-    QueryPerformanceCounter(&marks[kFolders]);
-    succeeded = succeeded && CreateInstallFolders();
-    QueryPerformanceCounter(&marks[kCopy]);
-    succeeded = succeeded && CopyPayloadModules(run);
-    QueryPerformanceCounter(&marks[kServices]);
-    succeeded = succeeded && InstallProductServices();
-    QueryPerformanceCounter(&marks[kShortcuts]);
-    succeeded = succeeded && CreateProductShortcuts(run);
-    QueryPerformanceCounter(&marks[kRegistry]);
-    succeeded = succeeded && RegisterProduct(run);
-    QueryPerformanceCounter(&marks[kStepCount]);
-    for (int step = 0; step < kStepCount; ++step) {
-        times[step] = Milliseconds(marks[step], marks[step + 1]);
+    for (size_t step = 0; step < kStepCount; ++step) {
+        LARGE_INTEGER start;
+        LARGE_INTEGER end;
+        QueryPerformanceCounter(&start);
+        const bool succeeded = kInstallSteps[step](run);
+        QueryPerformanceCounter(&end);
+        times[step] = Milliseconds(start, end);
+        if (!succeeded) {
+            return false;
+        }
     }
     copiedBytes = run.copiedBytes;
-    return succeeded;
+    return true;
 }
 
 void PrintMinMedian(const char* key, std::vector<double> values) {
@@ -98,7 +94,7 @@ int wmain(int argc, wchar_t** argv) {
             return 1;
         }
         double total = 0;
-        for (int step = 0; step < kStepCount; ++step) {
+        for (size_t step = 0; step < kStepCount; ++step) {
             samples[step].push_back(times[step]);
             total += times[step];
         }
@@ -108,7 +104,7 @@ int wmain(int argc, wchar_t** argv) {
 
     std::printf("worker_rounds %d\n", rounds);
     std::printf("worker_copied_bytes %u\n", copiedBytes);
-    for (int step = 0; step < kStepCount; ++step) {
+    for (size_t step = 0; step < kStepCount; ++step) {
         char key[32];
         std::snprintf(key, sizeof(key), "worker_%s_ms", kStepNames[step]);
         PrintMinMedian(key, samples[step]);
