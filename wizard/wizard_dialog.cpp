@@ -67,14 +67,17 @@ void OnCopyLog(HWND dialog) {
                 MB_OK);
 }
 
-// Wine also delivers clicks to disabled buttons; a user on Windows cannot.
-bool IsDisabledControl(HWND dialog, int id) {
+// Wine delivers clicks to disabled and hidden buttons, and any program may post
+// a command; a user on Windows reaches neither. The hidden copy button, above
+// all, must not read the log while the worker is still writing it.
+bool IsOutOfUsersReach(HWND dialog, int id) {
     HWND control = GetDlgItem(dialog, id);
-    return control != nullptr && !IsWindowEnabled(control);
+    return control != nullptr &&
+           (!IsWindowEnabled(control) || (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) == 0);
 }
 
 void OnCommand(HWND dialog, int id, int code) {
-    if (id != IDCANCEL && IsDisabledControl(dialog, id)) {
+    if (id != IDCANCEL && IsOutOfUsersReach(dialog, id)) {
         return;
     }
     switch (id) {
