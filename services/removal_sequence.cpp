@@ -88,15 +88,13 @@ void RemoveDataFolder(int csidl) {
 }
 
 bool DeleteUninstallKey(const wchar_t* uninstallKeyName) {
-    LONG status;
-    {
-        ScopedRegistryKey uninstallRoot;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallRootKey, 0, KEY_ALL_ACCESS,
-                          uninstallRoot.receive()) != ERROR_SUCCESS) {
-            return false;
-        }
-        status = RegDeleteKeyW(uninstallRoot.get(), uninstallKeyName);
+    ScopedRegistryKey uninstallRoot;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallRootKey, 0, KEY_ALL_ACCESS,
+                      uninstallRoot.receive()) != ERROR_SUCCESS) {
+        return false;
     }
+    const LONG status = RegDeleteKeyW(uninstallRoot.get(), uninstallKeyName);
+    uninstallRoot.reset();
     // Already gone, for example deleted by another program meanwhile: the way is clear.
     if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ||
         status == ERROR_NO_MORE_FILES) {
