@@ -143,8 +143,10 @@ TEST_F(WorkerTest, ProductFolderThatCannotBeCreatedIsLogged) {
     // A file where the maker folder belongs: it is taken as the folder, and the
     // product folder cannot be made inside it.
     const std::wstring makerFolder = ProgramFilesFolder() + L"\\ORBEK";
-    ScopedFileHandle(
+    ScopedFileHandle file(
         CreateFileW(makerFolder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(file.valid());
+    file.reset();
     ASSERT_TRUE(PathIsFile(makerFolder));
     const WorkerResult result = RunWorker();
     DeleteFileW(makerFolder.c_str());
