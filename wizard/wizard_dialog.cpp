@@ -27,10 +27,10 @@ void LaunchInstalledApplication() {
     }
 }
 
-// Wine's dialog manager turns the close box, Alt+F4 and Escape into this
-// command even while Cancel is disabled. The dialog must not end while the
-// worker runs: the clean-up would delete the staging folder it copies from.
-void OnClose(HWND dialog) {
+// Ends the wizard; closing the completion page starts the application when the
+// user asked for it. Never under a running worker: the clean-up would delete the
+// staging folder it copies from.
+void EndWizard(HWND dialog) {
     if (g_currentPage == kProgressPage) {
         return;
     }
@@ -47,7 +47,7 @@ void OnBack(HWND dialog) {
 
 void OnNext(HWND dialog) {
     if (g_currentPage >= kProgressPage) {
-        OnClose(dialog);
+        EndWizard(dialog);
         return;
     }
     ShowPage(dialog, g_currentPage + 1);
@@ -69,7 +69,9 @@ void OnCopyLog(HWND dialog) {
 
 // Wine delivers clicks to disabled and hidden buttons, and any program may post
 // a command; a user on Windows reaches neither. The hidden copy button, above
-// all, must not read the log while the worker is still writing it.
+// all, must not read the log while the worker is still writing it. Wine also
+// turns the close box, Alt+F4 and Escape into command 2 while Cancel is
+// disabled, which Windows does not: so command 2 counts only while Cancel is enabled.
 bool IsOutOfUsersReach(HWND dialog, int id) {
     HWND control = GetDlgItem(dialog, id);
     return control != nullptr &&
@@ -77,12 +79,12 @@ bool IsOutOfUsersReach(HWND dialog, int id) {
 }
 
 void OnCommand(HWND dialog, int id, int code) {
-    if (id != IDCANCEL && IsOutOfUsersReach(dialog, id)) {
+    if (IsOutOfUsersReach(dialog, id)) {
         return;
     }
     switch (id) {
         case IDCANCEL:
-            OnClose(dialog);
+            EndWizard(dialog);
             break;
         case IDC_BACK:
             OnBack(dialog);
