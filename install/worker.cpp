@@ -130,7 +130,7 @@ bool RegisterProduct(const InstallRun& run) {
     return WriteUninstallEntry(run.uninstallerPath, run.applicationPath, run.copiedBytes);
 }
 
-const InstallStep kInstallSteps[kInstallStepCount] = {
+const InstallStep kInstallSteps[] = {
     [](InstallRun&) { return RemoveEarlierInstallation(); },
     [](InstallRun&) { return CreateInstallFolders(); },
     CopyPayloadModules,
@@ -138,6 +138,8 @@ const InstallStep kInstallSteps[kInstallStepCount] = {
     CreateProductShortcuts,
     [](InstallRun& run) { return RegisterProduct(run); },
 };
+static_assert(sizeof(kInstallSteps) / sizeof(kInstallSteps[0]) == kInstallStepCount,
+              "the count the benchmark relies on");
 
 unsigned __stdcall InstallWorkerEntry(void*) {
     InstallRun run = {};

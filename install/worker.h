@@ -26,7 +26,7 @@ bool RegisterProduct(const InstallRun& run);
 // Nothing done before a failure is undone.
 using InstallStep = bool (*)(InstallRun& run);
 constexpr size_t kInstallStepCount = 6;
-extern const InstallStep kInstallSteps[kInstallStepCount];
+extern const InstallStep kInstallSteps[];
 
 // Thread procedure started by the wizard with _beginthreadex; the argument is
 // ignored. Runs the sequence, waits a second and sends WM_APP + 1 (success) or
