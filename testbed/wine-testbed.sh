@@ -29,6 +29,15 @@ testbed_make_template() {
             /v Release /t REG_DWORD /d 528040 /reg:32
         wineserver -w
     )
+    # Wine links Desktop, Documents and the like to the Unix home: the tests'
+    # shortcuts would land in $HOME and be shared by every prefix.
+    local link
+    for link in "$template"/drive_c/users/*/*; do
+        if [[ -L "$link" ]]; then
+            rm "$link"
+            mkdir "$link"
+        fi
+    done
     touch "$template/.ready"
 }
 
