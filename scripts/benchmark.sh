@@ -339,18 +339,18 @@ section_startup() {
 }
 
 main() {
-    local requested=("$@")
+    local requested=("$@") section status=0
     [[ ${#requested[@]} -gt 0 ]] || requested=("${SECTIONS[@]}")
+    for section in "${requested[@]}"; do
+        if ! declare -F "section_$section" >/dev/null; then
+            echo "unknown section: $section (known: ${SECTIONS[*]})" >&2
+            return 2
+        fi
+    done
     mkdir -p "$BENCH_DIR"
     start_wine
-    local section status=0
     for section in "${requested[@]}"; do
-        if declare -F "section_$section" >/dev/null; then
-            "section_$section" || status=1
-        else
-            echo "unknown section: $section (known: ${SECTIONS[*]})" >&2
-            status=1
-        fi
+        "section_$section" || status=1
         echo
     done
     return $status
