@@ -1,0 +1,151 @@
+#include "testbed/test_helpers.h"
+
+#include <cstring>
+#include <vector>
+
+#include "platform/scoped_handle.h"
+
+const wchar_t kSettingsKey[] = L"Software\\orbek\\Portvane";
+const wchar_t kUninstallEntryKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORBEK_Portvane";
+const wchar_t kAnyOsMessage[] = L"OS Message:";
+
+namespace {
+
+ScopedRegistryKey OpenKey(HKEY root, const wchar_t* path, REGSAM view = KEY_WOW64_32KEY) {
+    ScopedRegistryKey key;
+    RegOpenKeyExW(root, path, 0, KEY_READ | view, key.receive());
+    return key;
+}
+
+}  // namespace
+
+ServiceInfo QueryService(const wchar_t* serviceName) {
+    ServiceInfo info;
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScopedServiceHandle service(
+        OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+    if (!service) {
+        return info;
+    }
+    info.registered = true;
+    DWORD needed = 0;
+    QueryServiceConfigW(service.get(), nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (needed != 0 && QueryServiceConfigW(service.get(), config, needed, &needed)) {
+        info.serviceType = config->dwServiceType;
+        info.startType = config->dwStartType;
+        info.errorControl = config->dwErrorControl;
+        info.binaryPath = config->lpBinaryPathName ? config->lpBinaryPathName : L"";
+        info.account = config->lpServiceStartName ? config->lpServiceStartName : L"";
+        info.displayName = config->lpDisplayName ? config->lpDisplayName : L"";
+    }
+    SERVICE_STATUS status = {};
+    if (QueryServiceStatus(service.get(), &status)) {
+        info.currentState = status.dwCurrentState;
+    }
+    return info;
+}
+
+bool WaitForServiceState(const wchar_t* serviceName, DWORD state, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (QueryService(serviceName).currentState != state) {
+        if (GetTickCount64() > deadline) {
+            return false;
+        }
+        Sleep(50);
+    }
+    return true;
+}
+
+bool KeyExists(HKEY root, const wchar_t* path, REGSAM view) {
+    return OpenKey(root, path, view).valid();
+}
+
+DWORD ValueCount(HKEY root, const wchar_t* path) {
+    DWORD count = 0;
+    RegQueryInfoKeyW(OpenKey(root, path).get(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, &count, nullptr, nullptr, nullptr, nullptr);
+    return count;
+}
+
+RegistryValue ReadValue(HKEY root, const wchar_t* path, const wchar_t* name) {
+    RegistryValue value;
+    std::vector<BYTE> data(4096);
+    DWORD size = static_cast<DWORD>(data.size());
+    if (RegQueryValueExW(OpenKey(root, path).get(), name, nullptr, &value.type, data.data(),
+                         &size) != ERROR_SUCCESS) {
+        return value;
+    }
+    value.found = true;
+    value.size = size;
+    if (value.type == REG_SZ) {
+        value.text.assign(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
+        if (!value.text.empty() && value.text.back() == L'\0') {
+            value.text.pop_back();
+        }
+    } else if (value.type == REG_DWORD && size == sizeof(DWORD)) {
+        memcpy(&value.number, data.data(), sizeof(DWORD));
+    }
+    return value;
+}
+
+int ProductUninstallEntries() {
+    const ScopedRegistryKey root =
+        OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
+    int found = 0;
+    wchar_t name[1024];
+    for (DWORD index = 0;; ++index) {
+        DWORD chars = 1024;
+        const LONG status =
+            RegEnumKeyExW(root.get(), index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) {
+            return found;
+        }
+        found += status == ERROR_SUCCESS && _wcsicmp(name, L"ORBEK_Portvane") == 0;
+    }
+}
+
+std::wstring OsMessageLine(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0x400, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    ScopedLocalMemory memory(text);
+    const std::wstring message =
+        length > 0 && text != nullptr ? text : L"Error " + std::to_wstring(error);
+    return kAnyOsMessage + message + L"\n";
+}
+
+bool LogMatches(const std::wstring& text, std::initializer_list<std::wstring> parts) {
+    size_t at = 0;
+    for (auto part = parts.begin(); part != parts.end(); ++part) {
+        if (*part != kAnyOsMessage) {
+            if (text.compare(at, part->size(), *part) != 0) {
+                return false;
+            }
+            at += part->size();
+            continue;
+        }
+        // Some system text, then the line feed where the next part or the end begins.
+        const size_t textStart = at + part->size();
+        if (text.compare(at, part->size(), *part) != 0 || textStart >= text.size()) {
+            return false;
+        }
+        const size_t end =
+            part + 1 == parts.end() ? text.size() - 1 : text.find(L"\n" + part[1], textStart);
+        if (end == std::wstring::npos || end <= textStart || text[end] != L'\n') {
+            return false;
+        }
+        at = end + 1;
+    }
+    return at == text.size();
+}
+
+double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
+}
