@@ -1,3 +1,5 @@
+// The uninstall command's format and the registry writes beyond what a whole
+// installation shows: rewriting an earlier entry, sizes, a settings key refused.
 #include "install/registration.h"
 
 #include <windows.h>
@@ -7,31 +9,17 @@
 
 #include <string>
 
-#include "install/tests/installed_state.h"
-#include "install/tests/log_match.h"
 #include "platform/scoped_handle.h"
 #include "setup/install_log.h"
 #include "testbed/product_state.h"
+#include "testbed/test_helpers.h"
 
 namespace {
 
 const wchar_t kUninstaller[] = L"C:\\Program Files (x86)\\ORBEK\\Portvane\\Uninst.exe";
 const wchar_t kApplication[] = L"C:\\Program Files (x86)\\ORBEK\\Portvane\\Portvane.exe";
-const wchar_t kCommand[] =
-    L"\"C:\\Program Files (x86)\\ORBEK\\Portvane\\Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"";
 
-std::vector<std::wstring> SplitCommand(const wchar_t* command) {
-    int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(command, &count);
-    ScopedLocalMemory owner(arguments);
-    std::vector<std::wstring> split;
-    for (int i = 0; arguments != nullptr && i < count; ++i) {
-        split.emplace_back(arguments[i]);
-    }
-    return split;
-}
-
-class Registration : public ::testing::Test {
+class Registration : public testing::Test {
   protected:
     void SetUp() override {
         ResetProductState();
@@ -46,105 +34,45 @@ class Registration : public ::testing::Test {
 
 }  // namespace
 
-TEST(UninstallCommand, PathWithBlanksSplitsIntoExactlyThreeArguments) {
-    wchar_t command[kUninstallCommandChars];
-    ASSERT_TRUE(FormatUninstallCommand(command, kUninstaller, L"Portvane"));
-    EXPECT_STREQ(kCommand, command);
-    const std::vector<std::wstring> split = SplitCommand(command);
-    ASSERT_EQ(3u, split.size());
-    EXPECT_EQ(kUninstaller, split[0]);
-    EXPECT_EQ(L"ORBEK_Portvane", split[1]);
-    EXPECT_EQ(L"Portvane", split[2]);
-
-    // A display name with blanks stays one argument too.
-    ASSERT_TRUE(FormatUninstallCommand(command, L"D:\\a b\\c d\\Uninst.exe", L"Port vane 2"));
-    EXPECT_EQ(3u, SplitCommand(command).size());
-    EXPECT_EQ(L"Port vane 2", SplitCommand(command)[2]);
-}
-
-TEST(UninstallCommand, LongestInstallPathStillFits) {
+// Blanks in the install folder or the display name never change the count of three.
+TEST(UninstallCommand, SplitsIntoExactlyItsThreeParts) {
     const std::wstring longest = L"C:\\" + std::wstring(245, L'x') + L"\\Uninst.exe";
     ASSERT_EQ(259u, longest.size());
-    wchar_t command[kUninstallCommandChars];
-    ASSERT_TRUE(FormatUninstallCommand(command, longest.c_str(), L"Portvane"));
-    EXPECT_EQ(longest, SplitCommand(command)[0]);
-}
-
-TEST_F(Registration, UninstallEntryHoldsElevenValuesWithTheirTypesAndSizes) {
-    ASSERT_TRUE(WriteUninstallEntry(kUninstaller, kApplication, 2500000));
-
-    EXPECT_EQ(11u, ValueCount(HKEY_LOCAL_MACHINE, kUninstallEntryKey));
-    EXPECT_TRUE(UninstallTextIs(L"DisplayName", L"Portvane"));
-    EXPECT_TRUE(UninstallTextIs(L"UninstallString", kCommand));
-    EXPECT_TRUE(UninstallTextIs(L"DisplayVersion", L"Ver.1.0.0"));
-    EXPECT_TRUE(UninstallTextIs(L"Publisher", L"ORBEK"));
-    EXPECT_TRUE(UninstallTextIs(L"DisplayIcon", kApplication));
-    EXPECT_TRUE(UninstallTextIs(L"HelpLink", L"https://www.orbek.co.jp/"));
-    EXPECT_TRUE(UninstallTextIs(L"URLInfoAbout", L"https://www.orbek.co.jp/"));
-    EXPECT_TRUE(UninstallTextIs(L"URLUpdateInfo", L"https://www.orbek.co.jp/"));
-    EXPECT_TRUE(UninstallNumberIs(L"NoModify", 1));
-    EXPECT_TRUE(UninstallNumberIs(L"NoRepair", 1));
-    EXPECT_TRUE(UninstallNumberIs(L"EstimatedSize", 2441));
-
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallEntryKey, KEY_WOW64_64KEY));
-    EXPECT_EQ(L"", AddedLog());
-}
-
-TEST_F(Registration, EstimatedSizeIsTheByteTotalInKibRoundedDown) {
-    const struct {
-        unsigned bytes;
-        DWORD kib;
-    } cases[] = {{0, 0}, {1023, 0}, {1024, 1}, {2047, 1}, {0xFFFFFFFFu, 4194303}};
-    for (const auto& sample : cases) {
-        ASSERT_TRUE(WriteUninstallEntry(kUninstaller, kApplication, sample.bytes));
-        EXPECT_TRUE(UninstallNumberIs(L"EstimatedSize", sample.kib));
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {kUninstaller, L"Portvane"},
+        {L"D:\\a b\\c d\\Uninst.exe", L"Port vane 2"},
+        {longest, L"Portvane"}};
+    for (const auto& [uninstaller, displayName] : cases) {
+        wchar_t command[kUninstallCommandChars];
+        ASSERT_TRUE(FormatUninstallCommand(command, uninstaller.c_str(), displayName.c_str()));
+        int count = 0;
+        wchar_t** arguments = CommandLineToArgvW(command, &count);
+        ScopedLocalMemory owner(arguments);
+        ASSERT_EQ(3, count) << command;
+        EXPECT_EQ(uninstaller, arguments[0]);
+        EXPECT_STREQ(L"ORBEK_Portvane", arguments[1]);
+        EXPECT_EQ(displayName, arguments[2]);
     }
 }
 
-TEST_F(Registration, ExistingEntryIsOverwrittenInPlace) {
-    const wchar_t oldName[] = L"old name";
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"DisplayName",
-                                             REG_SZ, oldName, sizeof(oldName)));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, kUninstallEntryKey,
-                                             L"EstimatedSize", REG_SZ, oldName, sizeof(oldName)));
-
-    ASSERT_TRUE(WriteUninstallEntry(kUninstaller, kApplication, 4096));
-    EXPECT_TRUE(UninstallTextIs(L"DisplayName", L"Portvane"));
-    EXPECT_TRUE(UninstallNumberIs(L"EstimatedSize", 4));
+TEST_F(Registration, EarlierEntryIsRewrittenInPlaceWithTheSizeInKib) {
+    const wchar_t oldText[] = L"old";
+    for (const wchar_t* name : {L"DisplayName", L"EstimatedSize"}) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, name,
+                                                 REG_SZ, oldText, sizeof(oldText)));
+    }
+    // The byte total in KiB, rounded down, up to the largest total.
+    const std::pair<unsigned, DWORD> sizes[] = {{0, 0},    {1023, 0},       {1024, 1},
+                                                {2047, 1}, {2500000, 2441}, {0xFFFFFFFFu, 4194303}};
+    for (const auto& [bytes, kib] : sizes) {
+        ASSERT_TRUE(WriteUninstallEntry(kUninstaller, kApplication, bytes));
+        const RegistryValue size =
+            ReadValue(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"EstimatedSize");
+        EXPECT_TRUE(size.type == REG_DWORD && size.number == kib) << bytes;
+    }
+    EXPECT_EQ(L"Portvane", ReadValue(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"DisplayName").text);
     EXPECT_EQ(11u, ValueCount(HKEY_LOCAL_MACHINE, kUninstallEntryKey));
-
-    ScopedRegistryKey root;
-    DWORD entries = 0;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallRootKeyPath, 0, KEY_READ,
-                                           root.receive()));
-    RegQueryInfoKeyW(root.get(), nullptr, nullptr, nullptr, &entries, nullptr, nullptr, nullptr,
-                     nullptr, nullptr, nullptr, nullptr);
-    EXPECT_EQ(1u, entries);
-}
-
-TEST_F(Registration, UninstallKeyThatCannotBeCreatedIsLoggedWithTheSystemMessage) {
-    ASSERT_TRUE(MakeUninstallRootVolatile());
-    const bool written = WriteUninstallEntry(kUninstaller, kApplication, 4096);
-    RestoreUninstallRoot();
-
-    EXPECT_FALSE(written);
-    EXPECT_TRUE(LogMatches(AddedLog(), {LogLine(L"アプリケーション設定を保存できません。"),
-                                        OsMessageLine(ERROR_CHILD_MUST_BE_VOLATILE)}))
-        << AddedLog();
-}
-
-TEST_F(Registration, SettingsKeysMarkTheUserAndLeaveTheMachineKeyEmpty) {
-    WriteProductSettingsKeys();
-
-    const RegistryValue mark = ReadValue(HKEY_CURRENT_USER, kSettingsKey, L"Install");
-    ASSERT_TRUE(mark.found);
-    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), mark.type);
-    EXPECT_EQ(1u, mark.number);
-    EXPECT_EQ(1u, ValueCount(HKEY_CURRENT_USER, kSettingsKey));
-
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kSettingsKey, KEY_WOW64_32KEY));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kSettingsKey, KEY_WOW64_64KEY));
-    EXPECT_EQ(0u, ValueCount(HKEY_LOCAL_MACHINE, kSettingsKey));
+    EXPECT_EQ(1, ProductUninstallEntries());
     EXPECT_EQ(L"", AddedLog());
 }
 

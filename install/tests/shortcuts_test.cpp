@@ -1,3 +1,5 @@
+// Create shortcut beyond what a whole installation shows, and the product's
+// shortcut paths where they would not fit.
 #include "install/shortcuts.h"
 
 #include <windows.h>
@@ -8,14 +10,15 @@
 #include <string>
 #include <thread>
 
-#include "install/tests/installed_state.h"
+#include "install/tests/shell_state.h"
 #include "setup/product_paths.h"
+#include "testbed/driver.h"
 #include "testbed/product_state.h"
 
 namespace {
 
 // A fresh folder under the temporary folder, removed again after each case.
-class ShortcutTest : public ::testing::Test {
+class ShortcutTest : public testing::Test {
   protected:
     void SetUp() override {
         wchar_t temp[MAX_PATH];
@@ -35,53 +38,31 @@ class ShortcutTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(ShortcutTest, LinkCarriesItsTargetAndNothingElse) {
-    ASSERT_TRUE(CreateShortcut(link_.c_str(), target_.c_str()));
-    ASSERT_TRUE(PathIsFile(link_));
-    const ShortcutTarget read = ReadShortcut(link_);
-    ASSERT_TRUE(read.loaded);
-    EXPECT_EQ(0, _wcsicmp(target_.c_str(), read.path.c_str())) << read.path;
-    EXPECT_EQ(L"", read.arguments);
-    EXPECT_EQ(L"", read.workingFolder);
-}
-
-TEST_F(ShortcutTest, SecondSaveOverwritesTheLinkInPlace) {
-    const std::wstring other = folder_ + L"\\Other\\Tray.exe";
-    ASSERT_TRUE(CreateShortcut(link_.c_str(), other.c_str()));
+TEST_F(ShortcutTest, ExistingLinkIsOverwrittenAndAMissingFolderFails) {
+    ASSERT_TRUE(CreateShortcut(link_.c_str(), (folder_ + L"\\Other\\Tray.exe").c_str()));
     ASSERT_TRUE(CreateShortcut(link_.c_str(), target_.c_str()));
     EXPECT_EQ(0, _wcsicmp(target_.c_str(), ReadShortcut(link_).path.c_str()));
-}
 
-TEST_F(ShortcutTest, MissingFolderIsNotCreatedAndTheSaveFails) {
-    const std::wstring inMissing = folder_ + L"\\missing\\Portvane.lnk";
-    EXPECT_FALSE(CreateShortcut(inMissing.c_str(), target_.c_str()));
-    EXPECT_FALSE(PathIsFolder(folder_ + L"\\missing"));
-}
-
-TEST(ShortcutResult, OnlySOkCountsAsSaved) {
-    EXPECT_EQ(1, ShortcutResultOf(S_OK));
-    EXPECT_EQ(0, ShortcutResultOf(S_FALSE));
-    EXPECT_EQ(0, ShortcutResultOf(E_FAIL));
-    EXPECT_EQ(0, ShortcutResultOf(STG_E_ACCESSDENIED));
+    EXPECT_FALSE(CreateShortcut((folder_ + L"\\missing\\Portvane.lnk").c_str(), target_.c_str()));
+    EXPECT_FALSE(PathExists(folder_ + L"\\missing"));
 }
 
 // The apartment is the shortcut's own: a thread without COM is left without
 // it, and one already in the multithreaded apartment keeps it.
 TEST_F(ShortcutTest, ComIsLeftAsTheThreadHadIt) {
     HRESULT afterwards = E_FAIL;
-    std::thread plain([&] {
+    std::thread([&] {
         CreateShortcut(link_.c_str(), target_.c_str());
         afterwards = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         if (SUCCEEDED(afterwards)) {
             CoUninitialize();
         }
-    });
-    plain.join();
+    }).join();
     EXPECT_EQ(S_OK, afterwards);
 
     bool saved = false;
     HRESULT stillInside = E_FAIL;
-    std::thread multithreaded([&] {
+    std::thread([&] {
         if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
             return;
         }
@@ -91,53 +72,33 @@ TEST_F(ShortcutTest, ComIsLeftAsTheThreadHadIt) {
             CoUninitialize();
         }
         CoUninitialize();
-    });
-    multithreaded.join();
+    }).join();
     EXPECT_TRUE(saved);
     EXPECT_EQ(S_FALSE, stillInside);
 }
 
-TEST(ProductPaths, FoldersLieUnderThe32BitProgramFiles) {
-    wchar_t path[kPathChars];
-    ASSERT_TRUE(GetMakerFolderPath(path));
-    EXPECT_STREQ(L"C:\\Program Files (x86)\\ORBEK", path);
-    ASSERT_TRUE(GetProductFolderPath(path));
-    EXPECT_STREQ(L"C:\\Program Files (x86)\\ORBEK\\Portvane", path);
-    EXPECT_EQ(DefaultInstallFolder(), path);
-}
-
-TEST(ProductPaths, ShortcutsAreNamedAfterTheProductInTheUsersFolders) {
-    wchar_t path[kPathChars];
-    ASSERT_TRUE(GetStartMenuShortcutPath(path));
-    EXPECT_EQ(StartMenuShortcutPath(), path);
-    ASSERT_TRUE(GetDesktopShortcutPath(path));
-    EXPECT_EQ(DesktopShortcutPath(), path);
-    EXPECT_EQ(L"\\Portvane.lnk", std::wstring(path).substr(wcslen(path) - 13));
-}
-
-TEST(ProductPaths, ShortcutsOfAnotherNameLieInTheSameFolders) {
-    const std::wstring productLink = L"\\Portvane.lnk";
-    const std::wstring startMenu = StartMenuShortcutPath();
-    const std::wstring desktop = DesktopShortcutPath();
-    wchar_t path[kPathChars];
-    ASSERT_TRUE(GetStartMenuShortcutPath(L"Portvane Old", path));
-    EXPECT_EQ(startMenu.substr(0, startMenu.size() - productLink.size()) + L"\\Portvane Old.lnk",
-              path);
-    ASSERT_TRUE(GetDesktopShortcutPath(L"Portvane Old", path));
-    EXPECT_EQ(desktop.substr(0, desktop.size() - productLink.size()) + L"\\Portvane Old.lnk", path);
-
-    // A name as long as a shortcut name may be (255) cannot fit beside any folder.
-    wmemset(path, L'#', kPathChars);
-    EXPECT_FALSE(GetDesktopShortcutPath(std::wstring(255, L'n').c_str(), path));
-    EXPECT_STREQ(L"", path);
+// S_FALSE is a success code, yet no proof that the file was written.
+TEST(ShortcutResult, OnlySOkCountsAsSaved) {
+    EXPECT_EQ(1, ShortcutResultOf(S_OK));
+    EXPECT_EQ(0, ShortcutResultOf(S_FALSE));
+    EXPECT_EQ(0, ShortcutResultOf(STG_E_ACCESSDENIED));
 }
 
 TEST(ProductPaths, ShortcutPathThatWouldNotFitIsRefusedNotCut) {
+    wchar_t path[kPathChars];
+    // A name as long as a shortcut name may be (255) cannot fit beside any folder.
+    wmemset(path, L'#', kPathChars);
+    EXPECT_FALSE(GetStartMenuShortcutPath(std::wstring(255, L'n').c_str(), path));
+    EXPECT_STREQ(L"", path);
+
     // 250 characters of folder leave no room for "\Portvane.lnk" in 259.
     const DesktopFolderOverride desktop(L"C:\\" + std::wstring(247, L'd'));
-    wchar_t path[kPathChars];
     wmemset(path, L'#', kPathChars);
     EXPECT_FALSE(GetDesktopShortcutPath(path));
     EXPECT_STREQ(L"", path);
-    EXPECT_TRUE(GetStartMenuShortcutPath(path));
+    wmemset(path, L'#', kPathChars);
+    EXPECT_FALSE(GetDesktopShortcutPath(L"Portvane Old", path));
+    EXPECT_STREQ(L"", path);
+    ASSERT_TRUE(GetStartMenuShortcutPath(path));
+    EXPECT_EQ(StartMenuShortcutPath(), path);
 }
