@@ -8,7 +8,6 @@
 const wchar_t kSettingsKey[] = L"Software\\orbek\\Portvane";
 const wchar_t kUninstallEntryKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORBEK_Portvane";
-const wchar_t kAnyOsMessage[] = L"OS Message:";
 
 namespace {
 
@@ -115,32 +114,7 @@ std::wstring OsMessageLine(DWORD error) {
     ScopedLocalMemory memory(text);
     const std::wstring message =
         length > 0 && text != nullptr ? text : L"Error " + std::to_wstring(error);
-    return kAnyOsMessage + message + L"\n";
-}
-
-bool LogMatches(const std::wstring& text, std::initializer_list<std::wstring> parts) {
-    size_t at = 0;
-    for (auto part = parts.begin(); part != parts.end(); ++part) {
-        if (*part != kAnyOsMessage) {
-            if (text.compare(at, part->size(), *part) != 0) {
-                return false;
-            }
-            at += part->size();
-            continue;
-        }
-        // Some system text, then the line feed where the next part or the end begins.
-        const size_t textStart = at + part->size();
-        if (text.compare(at, part->size(), *part) != 0 || textStart >= text.size()) {
-            return false;
-        }
-        const size_t end =
-            part + 1 == parts.end() ? text.size() - 1 : text.find(L"\n" + part[1], textStart);
-        if (end == std::wstring::npos || end <= textStart || text[end] != L'\n') {
-            return false;
-        }
-        at = end + 1;
-    }
-    return at == text.size();
+    return L"OS Message:" + message + L"\n";
 }
 
 double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {

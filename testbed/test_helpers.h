@@ -1,11 +1,10 @@
 // Shared by the install and removal tests and their benchmarks: what the service
-// manager and the registry report of the product, the text of the install log's
-// OS message lines, and elapsed time.
+// manager and the registry report of the product, the install log's OS message
+// line for an error, and elapsed time.
 #pragma once
 
 #include <windows.h>
 
-#include <initializer_list>
 #include <string>
 
 constexpr const wchar_t* kPService = L"Portvane_PService";
@@ -45,11 +44,5 @@ int ProductUninstallEntries();
 
 // The line AppendOsMessage writes for an error code.
 std::wstring OsMessageLine(DWORD error);
-
-// In LogMatches, an OS message line of any error.
-extern const wchar_t kAnyOsMessage[];
-
-// True when text is exactly the parts in order.
-bool LogMatches(const std::wstring& text, std::initializer_list<std::wstring> parts);
 
 double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end);
