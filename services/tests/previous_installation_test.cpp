@@ -4,24 +4,25 @@
 // the uninstall entry.
 #include "services/previous_installation.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 // These need windows.h first.
 #include <shlobj.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/scoped_handle.h"
 #include "services/components.h"
 #include "services/service_control.h"
 #include "services/tests/scratch_drive.h"
 #include "services/tests/service_test_support.h"
+#include "testbed/driver.h"
 #include "testbed/product_state.h"
+#include "testbed/test_helpers.h"
 
 namespace {
 
-const std::wstring kUninstallRoot = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::wstring kUninstallRoot = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const wchar_t* const kProductFiles[] = {L"Portvane.exe", L"Portvane_PService.exe",
                                         L"Portvane_DService.exe", L"Uninst.exe"};
 
@@ -35,70 +36,29 @@ std::wstring DataFolder(int csidl) {
     return SpecialFolder(csidl) + L"\\ORBEK\\Portvane";
 }
 
-std::wstring UninstallCommand(const std::wstring& folder) {
-    return L"\"" + folder + L"\\Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"";
+// The product's shortcut paths under another shortcut name.
+std::wstring ShortcutNamed(const std::wstring& productLink, const std::wstring& name) {
+    return productLink.substr(0, productLink.rfind(L'\\') + 1) + name + L".lnk";
 }
 
-void WriteValue(HKEY key, const wchar_t* name, DWORD type, const void* data, size_t bytes) {
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data),
-                                            static_cast<DWORD>(bytes)));
+std::wstring UninstallCommand(const std::wstring& folder, const wchar_t* name = L"Portvane") {
+    return L"\"" + folder + L"\\Uninst.exe\" \"ORBEK_Portvane\" \"" + name + L"\"";
 }
 
-void WriteText(HKEY key, const wchar_t* name, const std::wstring& text) {
-    WriteValue(key, name, REG_SZ, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+// A text with its terminator, as the installer stores it.
+std::vector<wchar_t> Terminated(const std::wstring& text) {
+    return std::vector<wchar_t>(text.c_str(), text.c_str() + text.size() + 1);
 }
 
-// The uninstall entry as the installer writes it, under the name given.
-void WriteUninstallEntry(const std::wstring& keyName, const std::wstring& uninstallString) {
-    ScopedRegistryKey entry;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kUninstallRoot + L"\\" + keyName).c_str(), 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, entry.receive(), nullptr));
-    WriteText(entry.get(), L"DisplayName", L"Portvane");
-    WriteText(entry.get(), L"UninstallString", uninstallString);
-    WriteText(entry.get(), L"Publisher", L"ORBEK");
+// The entry as the removal reads it: its "UninstallString" exactly as given.
+void WriteUninstallString(const std::wstring& keyName, const std::vector<wchar_t>& data) {
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kUninstallRoot + keyName).c_str(),
+                                             L"UninstallString", REG_SZ, data.data(),
+                                             static_cast<DWORD>(data.size() * sizeof(wchar_t))));
 }
 
-void WriteRawUninstallString(const std::wstring& keyName, const std::vector<wchar_t>& data) {
-    ScopedRegistryKey entry;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kUninstallRoot + L"\\" + keyName).c_str(), 0,
-                            KEY_ALL_ACCESS, entry.receive()));
-    WriteValue(entry.get(), L"UninstallString", REG_SZ, data.data(), data.size() * sizeof(wchar_t));
-}
-
-// Subkeys of Uninstall whose name matches ORBEK_Portvane in any case.
-int ProductEntries() {
-    ScopedRegistryKey root;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallRoot.c_str(), 0, KEY_READ, root.receive()) !=
-        ERROR_SUCCESS) {
-        return 0;
-    }
-    int found = 0;
-    wchar_t name[1024];
-    for (DWORD index = 0;; ++index) {
-        DWORD chars = 1024;
-        const LONG status =
-            RegEnumKeyExW(root.get(), index, name, &chars, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) {
-            return found;
-        }
-        found += status == ERROR_SUCCESS && _wcsicmp(name, L"ORBEK_Portvane") == 0;
-    }
-}
-
-bool InstallMarkSet() {
-    DWORD value = 0;
-    DWORD bytes = sizeof(value);
-    return RegGetValueW(HKEY_CURRENT_USER, L"Software\\orbek\\Portvane", L"Install",
-                        RRF_RT_REG_DWORD, nullptr, &value, &bytes) == ERROR_SUCCESS &&
-           value == 1;
-}
-
-bool MachineSettingsKeyExists() {
-    ScopedRegistryKey key;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\orbek\\Portvane", 0, KEY_READ,
-                         key.receive()) == ERROR_SUCCESS;
+void WriteUninstallEntry(const std::wstring& keyName, const std::wstring& command) {
+    WriteUninstallString(keyName, Terminated(command));
 }
 
 class PreviousInstallationTest : public ProductStateTest {
@@ -113,66 +73,56 @@ class PreviousInstallationTest : public ProductStateTest {
     void TearDown() override {
         DeleteTree(otherFolder_);
         RemoveDirectoryW((SpecialFolder(CSIDL_WINDOWS).substr(0, 3) + L"Apps").c_str());
-        DeleteKeyNamed(L"orbek_portvane");
         ProductStateTest::TearDown();
     }
 
-    static void DeleteKeyNamed(const wchar_t* name) {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kUninstallRoot + L"\\" + name).c_str());
-    }
-
-    // Files, running services, shortcuts, data folders and settings keys in folder;
-    // the uninstall entry is left to each test.
-    void MakeInstallation(const std::wstring& folder) {
+    // Files, running services, shortcuts of that name, data folders and settings
+    // keys; the uninstall entry is left to each test.
+    void MakeInstallation(const std::wstring& folder, const wchar_t* shortcutName = L"Portvane") {
         for (const wchar_t* file : kProductFiles) {
             CopyStandin(file, folder);
         }
         WriteTextFile(folder + L"\\Readme.rtf", "{\\rtf1 readme}");
         SetInstallFolder(folder);
         ASSERT_TRUE(InstallComponents());
-        ASSERT_TRUE(WaitForServiceState(kDService, SERVICE_RUNNING, 10000));
-        WriteTextFile(StartMenuShortcutPath(), "link");
-        WriteTextFile(DesktopShortcutPath(), "link");
+        ASSERT_TRUE(WaitForServiceState(kDService, SERVICE_RUNNING));
+        WriteTextFile(ShortcutNamed(StartMenuShortcutPath(), shortcutName), "link");
+        WriteTextFile(ShortcutNamed(DesktopShortcutPath(), shortcutName), "link");
         for (int csidl : {CSIDL_COMMON_APPDATA, CSIDL_LOCAL_APPDATA}) {
             CreateFolderTree(DataFolder(csidl));
             WriteTextFile(DataFolder(csidl) + L"\\settings.db", "data");
         }
-        ScopedRegistryKey user;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\orbek\\Portvane", 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, user.receive(), nullptr));
         const DWORD one = 1;
-        WriteValue(user.get(), L"Install", REG_DWORD, &one, sizeof(one));
-        ScopedRegistryKey machine;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\orbek\\Portvane", 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, machine.receive(), nullptr));
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(root, kSettingsKey, L"Install", REG_DWORD,
+                                                     &one, sizeof(one)));
+        }
     }
 
     // Nothing of the installation in folder was touched.
     void ExpectUntouched(const std::wstring& folder) {
         for (const wchar_t* file : kProductFiles) {
-            EXPECT_TRUE(Exists(folder + L"\\" + file)) << testing::PrintToString(file);
+            EXPECT_TRUE(PathExists(folder + L"\\" + file)) << file;
         }
-        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kPService));
-        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kDService));
-        EXPECT_TRUE(Exists(StartMenuShortcutPath()));
-        EXPECT_TRUE(Exists(DesktopShortcutPath()));
-        EXPECT_TRUE(Exists(DataFolder(CSIDL_LOCAL_APPDATA) + L"\\settings.db"));
-        EXPECT_EQ(1, ProductEntries());
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), QueryService(kPService).currentState);
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), QueryService(kDService).currentState);
+        EXPECT_TRUE(PathExists(StartMenuShortcutPath()));
+        EXPECT_TRUE(PathExists(DesktopShortcutPath()));
+        EXPECT_TRUE(PathExists(DataFolder(CSIDL_LOCAL_APPDATA) + L"\\settings.db"));
+        EXPECT_EQ(1, ProductUninstallEntries());
     }
 
-    void ExpectRemoved(const std::wstring& folder) {
-        EXPECT_FALSE(Exists(folder));
+    void ExpectRemoved(const std::wstring& folder, const wchar_t* shortcutName = L"Portvane") {
+        EXPECT_FALSE(PathExists(folder));
         EXPECT_FALSE(AnyComponentRegistered());
-        EXPECT_FALSE(Exists(StartMenuShortcutPath()));
-        EXPECT_FALSE(Exists(DesktopShortcutPath()));
-        EXPECT_FALSE(Exists(SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\ORBEK"));
-        EXPECT_FALSE(Exists(SpecialFolder(CSIDL_LOCAL_APPDATA) + L"\\ORBEK"));
-        EXPECT_EQ(0, ProductEntries());
+        EXPECT_FALSE(PathExists(ShortcutNamed(StartMenuShortcutPath(), shortcutName)));
+        EXPECT_FALSE(PathExists(ShortcutNamed(DesktopShortcutPath(), shortcutName)));
+        EXPECT_FALSE(PathExists(SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\ORBEK"));
+        EXPECT_FALSE(PathExists(SpecialFolder(CSIDL_LOCAL_APPDATA) + L"\\ORBEK"));
+        EXPECT_EQ(0, ProductUninstallEntries());
         // The user's settings survive a reinstallation.
-        EXPECT_TRUE(InstallMarkSet());
-        EXPECT_TRUE(MachineSettingsKeyExists());
+        EXPECT_EQ(1u, ReadValue(HKEY_CURRENT_USER, kSettingsKey, L"Install").number);
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kSettingsKey));
     }
 
     std::wstring defaultFolder_;
@@ -181,86 +131,92 @@ class PreviousInstallationTest : public ProductStateTest {
 
 }  // namespace
 
-TEST_F(PreviousInstallationTest, NothingInstalledRemovesNothing) {
-    CreateFolderTree(DataFolder(CSIDL_LOCAL_APPDATA));
-    WriteTextFile(DataFolder(CSIDL_LOCAL_APPDATA) + L"\\settings.db", "data");
-    LogWatch log;
-    EXPECT_TRUE(RemovePreviousInstallation());
-    EXPECT_EQ(L"", log.Added());
-    EXPECT_TRUE(Exists(DataFolder(CSIDL_LOCAL_APPDATA) + L"\\settings.db"));
-}
-
+// The entry is found whatever the case of its name and deleted as stored; the
+// folder it names may already be gone.
 TEST_F(PreviousInstallationTest, ReinstallOverARunningInstallation) {
-    MakeInstallation(defaultFolder_);
-    WriteUninstallEntry(L"ORBEK_Portvane", UninstallCommand(defaultFolder_));
-    LogWatch log;
-    ASSERT_TRUE(RemovePreviousInstallation());
-    EXPECT_EQ(L"", log.Added());
-    ExpectRemoved(defaultFolder_);
-    EXPECT_FALSE(Exists(ProgramFilesFolder() + L"\\ORBEK"));
-
-    // The way is clear: the services can be created again.
-    for (const wchar_t* file : kProductFiles) {
-        CopyStandin(file, defaultFolder_);
+    const std::pair<const wchar_t*, std::wstring> entries[] = {{L"ORBEK_Portvane", defaultFolder_},
+                                                               {L"orbek_portvane", defaultFolder_},
+                                                               {L"ORBEK_Portvane", otherFolder_}};
+    for (const auto& [keyName, folder] : entries) {
+        SCOPED_TRACE(keyName + (L" " + folder));
+        MakeInstallation(defaultFolder_);
+        WriteUninstallEntry(keyName, UninstallCommand(folder));
+        LogWatch log;
+        ASSERT_TRUE(RemovePreviousInstallation());
+        EXPECT_EQ(L"", log.Added());
+        ExpectRemoved(folder);
+        EXPECT_EQ(folder != defaultFolder_, PathExists(ProgramFilesFolder() + L"\\ORBEK"));
     }
-    SetInstallFolder(defaultFolder_);
+    // The way is clear: the services can be created again.
     EXPECT_TRUE(InstallComponents());
 }
 
-TEST_F(PreviousInstallationTest, EarlierInstallationInAnotherFolder) {
-    MakeInstallation(otherFolder_);
-    WriteUninstallEntry(L"ORBEK_Portvane", UninstallCommand(otherFolder_));
+// The old folder and shortcut names come from the entry, not from today's product.
+TEST_F(PreviousInstallationTest, EarlierInstallationInAnotherFolderUnderAnotherName) {
+    MakeInstallation(otherFolder_, L"Portvane Classic");
+    WriteUninstallEntry(L"ORBEK_Portvane", UninstallCommand(otherFolder_, L"Portvane Classic"));
     CreateFolderTree(defaultFolder_);
     WriteTextFile(defaultFolder_ + L"\\keep.txt", "default folder");
-    ASSERT_TRUE(RemovePreviousInstallation());
-    ExpectRemoved(otherFolder_);
-    EXPECT_TRUE(Exists(defaultFolder_ + L"\\keep.txt"));
-}
-
-TEST_F(PreviousInstallationTest, EntryStoredInLowerCaseIsFoundAndDeleted) {
-    MakeInstallation(defaultFolder_);
-    WriteUninstallEntry(L"orbek_portvane", UninstallCommand(defaultFolder_));
-    ASSERT_TRUE(RemovePreviousInstallation());
-    ExpectRemoved(defaultFolder_);
-}
-
-// The shortcuts go by the name the entry gives, not by today's product name.
-TEST_F(PreviousInstallationTest, ShortcutsNamedByTheEntryAreDeleted) {
-    MakeInstallation(otherFolder_);
-    const std::wstring productLink = L"\\Portvane.lnk";
-    std::vector<std::wstring> oldLinks;
-    for (const std::wstring& link : {StartMenuShortcutPath(), DesktopShortcutPath()}) {
-        oldLinks.push_back(link.substr(0, link.size() - productLink.size()) +
-                           L"\\Portvane Classic.lnk");
-        WriteTextFile(oldLinks.back(), "link");
-    }
-    WriteUninstallEntry(
-        L"ORBEK_Portvane",
-        L"\"" + otherFolder_ + L"\\Uninst.exe\" \"ORBEK_Portvane\" \"Portvane Classic\"");
+    WriteTextFile(StartMenuShortcutPath(), "link");
+    WriteTextFile(DesktopShortcutPath(), "link");
     LogWatch log;
     ASSERT_TRUE(RemovePreviousInstallation());
     EXPECT_EQ(L"", log.Added());
-    for (const std::wstring& link : oldLinks) {
-        EXPECT_FALSE(Exists(link)) << testing::PrintToString(link);
-    }
-    EXPECT_TRUE(Exists(StartMenuShortcutPath()));
-    EXPECT_TRUE(Exists(DesktopShortcutPath()));
-    EXPECT_FALSE(Exists(otherFolder_));
-    EXPECT_EQ(0, ProductEntries());
+    ExpectRemoved(otherFolder_, L"Portvane Classic");
+    EXPECT_TRUE(PathExists(defaultFolder_ + L"\\keep.txt"));
+    EXPECT_TRUE(PathExists(StartMenuShortcutPath()));
+    EXPECT_TRUE(PathExists(DesktopShortcutPath()));
 }
 
-TEST_F(PreviousInstallationTest, WrongArgumentCountRemovesNothing) {
+// An entry that cannot be read whole and safely removes nothing: it must never
+// turn the removal on a drive root or on whatever the current folder is. Only
+// the longest command that still fits its buffer whole is obeyed.
+TEST_F(PreviousInstallationTest, EntryIsObeyedOnlyWhenReadWholeAndSafe) {
     MakeInstallation(defaultFolder_);
+    const std::wstring scratch = otherFolder_ + L"\\root";
+    CreateFolderTree(scratch);
+    WriteTextFile(scratch + L"\\Uninst.exe", "uninstaller");
+    WriteTextFile(scratch + L"\\boot.ini", "precious");
+    ScratchDrive drive(scratch);
+    ASSERT_TRUE(drive.mapped());
+    ASSERT_TRUE(PathExists(drive.root() + L"boot.ini"));
+    WriteTextFile(otherFolder_ + L"\\work.txt", "the current folder's");
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(otherFolder_.c_str()));
+
     const std::wstring uninstaller = L"\"" + defaultFolder_ + L"\\Uninst.exe\"";
-    for (const std::wstring& command :
-         {uninstaller + L" \"ORBEK_Portvane\"",
-          uninstaller + L" \"ORBEK_Portvane\" \"Portvane\" \"extra\""}) {
-        WriteUninstallEntry(L"ORBEK_Portvane", command);
+    // A valid command padded with blanks to 1,024 characters: cut, it would be obeyed.
+    std::wstring padded = UninstallCommand(defaultFolder_);
+    padded.resize(1024, L' ');
+    const std::vector<wchar_t> refused[] = {
+        {},  // no "UninstallString" at all
+        {padded.begin(), padded.end()},
+        Terminated(uninstaller + L" \"ORBEK_Portvane\""),
+        Terminated(uninstaller + L" \"ORBEK_Portvane\" \"Portvane\" \"extra\""),
+        Terminated(L"\"" + drive.root() + L"Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\""),
+        Terminated(L"\"Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"")};
+    for (const std::vector<wchar_t>& entry : refused) {
+        SCOPED_TRACE(std::wstring(entry.begin(), entry.end()));
+        WriteUninstallString(L"ORBEK_Portvane", entry);
+        if (entry.empty()) {
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"UninstallString");
+        }
         LogWatch log;
-        EXPECT_FALSE(RemovePreviousInstallation()) << testing::PrintToString(command);
+        EXPECT_FALSE(RemovePreviousInstallation());
         EXPECT_EQ(L"", log.Added());
         ExpectUntouched(defaultFolder_);
     }
+    SetCurrentDirectoryW(previous);
+    EXPECT_TRUE(PathExists(drive.root() + L"boot.ini"));
+    EXPECT_TRUE(PathExists(drive.root() + L"Uninst.exe"));
+    EXPECT_TRUE(PathExists(otherFolder_ + L"\\work.txt"));
+
+    // 1,023 characters and the terminator fill the buffer exactly and are read whole.
+    padded.resize(1023);
+    WriteUninstallEntry(L"ORBEK_Portvane", padded);
+    EXPECT_TRUE(RemovePreviousInstallation());
+    ExpectRemoved(defaultFolder_);
 }
 
 TEST_F(PreviousInstallationTest, SubfolderKeepsTheOldFolderAndTheEntry) {
@@ -274,21 +230,11 @@ TEST_F(PreviousInstallationTest, SubfolderKeepsTheOldFolderAndTheEntry) {
         L"インストール先ディレクトリを削除できません。\n" + OsMessageLine(ERROR_DIR_NOT_EMPTY),
         log.Added());
     for (const wchar_t* file : kProductFiles) {
-        EXPECT_FALSE(Exists(otherFolder_ + L"\\" + file)) << testing::PrintToString(file);
+        EXPECT_FALSE(PathExists(otherFolder_ + L"\\" + file)) << file;
     }
-    EXPECT_TRUE(Exists(otherFolder_ + L"\\logs\\today.log"));
+    EXPECT_TRUE(PathExists(otherFolder_ + L"\\logs\\today.log"));
     EXPECT_FALSE(AnyComponentRegistered());
-    EXPECT_EQ(1, ProductEntries());
-}
-
-TEST_F(PreviousInstallationTest, OldFolderAlreadyGone) {
-    MakeInstallation(defaultFolder_);
-    WriteUninstallEntry(L"ORBEK_Portvane", UninstallCommand(otherFolder_));
-    LogWatch log;
-    EXPECT_TRUE(RemovePreviousInstallation());
-    EXPECT_EQ(L"", log.Added());
-    EXPECT_FALSE(AnyComponentRegistered());
-    EXPECT_EQ(0, ProductEntries());
+    EXPECT_EQ(1, ProductUninstallEntries());
 }
 
 TEST_F(PreviousInstallationTest, StoppedServiceStaysAndBlocksTheNextCreate) {
@@ -299,15 +245,14 @@ TEST_F(PreviousInstallationTest, StoppedServiceStaysAndBlocksTheNextCreate) {
     EXPECT_TRUE(RemovePreviousInstallation());
     EXPECT_EQ(L"Portvane_PService を削除できません。\n" + OsMessageLine(ERROR_SERVICE_NOT_ACTIVE),
               log.Added());
-    EXPECT_TRUE(QueryConfig(kPService).registered);
-    EXPECT_FALSE(QueryConfig(kDService).registered);
-    EXPECT_FALSE(Exists(defaultFolder_));
-    EXPECT_EQ(0, ProductEntries());
+    EXPECT_TRUE(QueryService(kPService).registered);
+    EXPECT_FALSE(QueryService(kDService).registered);
+    EXPECT_FALSE(PathExists(defaultFolder_));
+    EXPECT_EQ(0, ProductUninstallEntries());
 
     for (const wchar_t* file : kProductFiles) {
         CopyStandin(file, defaultFolder_);
     }
-    SetInstallFolder(defaultFolder_);
     LogWatch install;
     EXPECT_FALSE(InstallComponents());
     EXPECT_EQ(
@@ -315,97 +260,30 @@ TEST_F(PreviousInstallationTest, StoppedServiceStaysAndBlocksTheNextCreate) {
         install.Added());
 }
 
-TEST_F(PreviousInstallationTest, UninstallStringFillingTheBufferWithoutTerminatorIsRefused) {
-    MakeInstallation(defaultFolder_);
-    WriteUninstallEntry(L"ORBEK_Portvane", L"");
-    // A valid command padded with blanks to 1,024 characters: cut, it would be obeyed.
-    std::wstring command = UninstallCommand(defaultFolder_);
-    command.resize(1024, L' ');
-    WriteRawUninstallString(L"ORBEK_Portvane",
-                            std::vector<wchar_t>(command.begin(), command.end()));
-    LogWatch log;
-    EXPECT_FALSE(RemovePreviousInstallation());
-    EXPECT_EQ(L"", log.Added());
-    ExpectUntouched(defaultFolder_);
-
-    // 1,023 characters and the terminator fill the buffer exactly and are read whole.
-    command.resize(1023);
-    std::vector<wchar_t> terminated(command.begin(), command.end());
-    terminated.push_back(L'\0');
-    WriteRawUninstallString(L"ORBEK_Portvane", terminated);
+// Without an entry, the default folder or a registered service still betrays an
+// earlier installation; with neither, nothing is touched.
+TEST_F(PreviousInstallationTest, WithoutAnEntryTheDefaultFolderOrAServiceIsRemoved) {
+    CreateFolderTree(DataFolder(CSIDL_LOCAL_APPDATA));
+    WriteTextFile(DataFolder(CSIDL_LOCAL_APPDATA) + L"\\settings.db", "data");
+    LogWatch nothing;
     EXPECT_TRUE(RemovePreviousInstallation());
-    ExpectRemoved(defaultFolder_);
-}
+    EXPECT_EQ(L"", nothing.Added());
+    EXPECT_TRUE(PathExists(DataFolder(CSIDL_LOCAL_APPDATA) + L"\\settings.db"));
 
-TEST_F(PreviousInstallationTest, EntryWithoutUninstallStringIsRefused) {
-    MakeInstallation(defaultFolder_);
-    WriteUninstallEntry(L"ORBEK_Portvane", L"");
-    ScopedRegistryKey entry;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kUninstallRoot + L"\\ORBEK_Portvane").c_str(), 0,
-                            KEY_ALL_ACCESS, entry.receive()));
-    RegDeleteValueW(entry.get(), L"UninstallString");
-    EXPECT_FALSE(RemovePreviousInstallation());
-    ExpectUntouched(defaultFolder_);
-}
-
-TEST_F(PreviousInstallationTest, NoEntryButDefaultFolderIsRemoved) {
-    MakeInstallation(defaultFolder_);
-    LogWatch log;
-    EXPECT_TRUE(RemovePreviousInstallation());
-    EXPECT_EQ(L"", log.Added());
-    EXPECT_FALSE(Exists(defaultFolder_));
-    EXPECT_FALSE(AnyComponentRegistered());
-    EXPECT_FALSE(Exists(StartMenuShortcutPath()));
-}
-
-TEST_F(PreviousInstallationTest, NoEntryNoFolderButARegisteredService) {
     CopyStandin(L"Portvane_DService.exe", otherFolder_);
     ASSERT_TRUE(InstallService(kDService, (otherFolder_ + L"\\Portvane_DService.exe").c_str()));
     ASSERT_TRUE(StartProductService(kDService));
-    ASSERT_TRUE(WaitForServiceState(kDService, SERVICE_RUNNING, 10000));
-    LogWatch log;
+    ASSERT_TRUE(WaitForServiceState(kDService, SERVICE_RUNNING));
+    LogWatch service;
     EXPECT_TRUE(RemovePreviousInstallation());
     EXPECT_EQ(
         L"Portvane_PService を削除できません。\n" + OsMessageLine(ERROR_SERVICE_DOES_NOT_EXIST),
-        log.Added());
+        service.Added());
     EXPECT_FALSE(AnyComponentRegistered());
-}
 
-// A hostile or damaged entry must never turn the removal on a drive root or on
-// whatever the current folder happens to be.
-TEST_F(PreviousInstallationTest, UninstallerInADriveRootIsRefusedWithNothingDeleted) {
     MakeInstallation(defaultFolder_);
-    const std::wstring scratch = otherFolder_ + L"\\root";
-    CreateFolderTree(scratch);
-    WriteTextFile(scratch + L"\\Uninst.exe", "uninstaller");
-    WriteTextFile(scratch + L"\\boot.ini", "precious");
-    ScratchDrive drive(scratch);
-    ASSERT_TRUE(drive.mapped());
-    ASSERT_TRUE(Exists(drive.root() + L"boot.ini"));
-    WriteUninstallEntry(L"ORBEK_Portvane",
-                        L"\"" + drive.root() + L"Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"");
-
-    LogWatch log;
-    EXPECT_FALSE(RemovePreviousInstallation());
-    EXPECT_EQ(L"", log.Added());
-    EXPECT_TRUE(Exists(drive.root() + L"boot.ini"));
-    EXPECT_TRUE(Exists(drive.root() + L"Uninst.exe"));
-    ExpectUntouched(defaultFolder_);
-}
-
-TEST_F(PreviousInstallationTest, UninstallerWithoutFolderIsRefusedWithNothingDeleted) {
-    MakeInstallation(defaultFolder_);
-    CreateFolderTree(otherFolder_);
-    WriteTextFile(otherFolder_ + L"\\work.txt", "the current folder's");
-    wchar_t previous[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    ASSERT_TRUE(SetCurrentDirectoryW(otherFolder_.c_str()));
-    WriteUninstallEntry(L"ORBEK_Portvane", L"\"Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"");
-
-    const bool removed = RemovePreviousInstallation();
-    SetCurrentDirectoryW(previous);
-    EXPECT_FALSE(removed);
-    EXPECT_TRUE(Exists(otherFolder_ + L"\\work.txt"));
-    ExpectUntouched(defaultFolder_);
+    LogWatch folder;
+    EXPECT_TRUE(RemovePreviousInstallation());
+    EXPECT_EQ(L"", folder.Added());
+    ExpectRemoved(defaultFolder_);
 }

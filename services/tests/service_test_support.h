@@ -1,10 +1,9 @@
 // Shared by the service and removal tests: a clean prefix for each test, the
-// stand-in services put where an installation puts them, and what the service
-// manager, the registry and the install log report afterwards.
+// stand-in services put where an installation puts them, and the install log.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 
@@ -15,27 +14,10 @@ class ProductStateTest : public testing::Test {
     void TearDown() override;
 };
 
-struct ServiceConfig {
-    bool registered = false;
-    DWORD serviceType = 0;
-    DWORD startType = 0;
-    DWORD errorControl = 0;
-    std::wstring binaryPath;
-    std::wstring account;
-    std::wstring displayName;
-};
-
-ServiceConfig QueryConfig(const wchar_t* serviceName);
-
-// The current state (SERVICE_RUNNING, ...), 0 when the name is not registered.
-DWORD ServiceState(const wchar_t* serviceName);
-bool WaitForServiceState(const wchar_t* serviceName, DWORD state, DWORD timeoutMs);
-
-// Creates the folder and its parents, and copies the named stand-ins into it.
+// Creates the folder and its parents, and copies the named stand-in into it.
 void CreateFolderTree(const std::wstring& folder);
 void CopyStandin(const wchar_t* fileName, const std::wstring& folder);
 void WriteTextFile(const std::wstring& path, const char* text);
-bool Exists(const std::wstring& path);
 
 void SetInstallFolder(const std::wstring& folder);
 
@@ -48,9 +30,3 @@ class LogWatch {
   private:
     size_t start_;
 };
-
-// The line AppendOsMessage writes for an error code.
-std::wstring OsMessageLine(DWORD error);
-
-constexpr const wchar_t* kPService = L"Portvane_PService";
-constexpr const wchar_t* kDService = L"Portvane_DService";

@@ -5,80 +5,55 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
-namespace {
-
-std::wstring FolderOf(const wchar_t* path, bool* split = nullptr) {
-    wchar_t folder[kPathChars];
-    const bool result = FolderOfPath(path, folder);
-    if (split != nullptr) {
-        *split = result;
-    }
-    return folder;
-}
-
-bool Parses(const std::wstring& commandLine, RemovalContext* context) {
-    return ParseUninstallCommand(commandLine.c_str(), context);
-}
-
-}  // namespace
-
-TEST(FolderOfPath, DropsTheFileNameAndOneTrailingBackslash) {
-    EXPECT_EQ(L"C:\\Program Files (x86)\\ORBEK\\Portvane",
-              FolderOf(L"C:\\Program Files (x86)\\ORBEK\\Portvane\\Uninst.exe"));
-    EXPECT_EQ(L"C:", FolderOf(L"C:\\Uninst.exe"));
-    EXPECT_EQ(L"\\\\server\\share\\Portvane", FolderOf(L"\\\\server\\share\\Portvane\\Uninst.exe"));
-    EXPECT_EQ(L"", FolderOf(L"Uninst.exe"));
-}
-
-TEST(FolderOfPath, RefusesPartsTooLongToSplitInsteadOfEndingTheProcess) {
-    bool split = true;
+TEST(FolderOfPath, DropsTheFileNameOrRefusesPartsTooLongToSplit) {
     const std::wstring longFolder = L"C:\\" + std::wstring(300, L'd') + L"\\Uninst.exe";
-    EXPECT_EQ(L"", FolderOf(longFolder.c_str(), &split));
-    EXPECT_FALSE(split);
     const std::wstring longName = L"C:\\Portvane\\" + std::wstring(300, L'n') + L".exe";
-    EXPECT_EQ(L"", FolderOf(longName.c_str(), &split));
-    EXPECT_FALSE(split);
-}
-
-TEST(IsRemovableFolder, AcceptsFoldersBelowARoot) {
-    EXPECT_TRUE(IsRemovableFolder(L"C:\\Program Files (x86)\\ORBEK\\Portvane"));
-    EXPECT_TRUE(IsRemovableFolder(L"D:\\Portvane"));
-    EXPECT_TRUE(IsRemovableFolder(L"\\\\server\\share\\Portvane"));
-    EXPECT_TRUE(IsRemovableFolder(L"C:\\Apps\\.hidden"));
-}
-
-TEST(IsRemovableFolder, RefusesRootsEmptyRelativeAndDottedPaths) {
-    for (const wchar_t* folder : {L"",
-                                  L"C:",
-                                  L"C:\\",
-                                  L"C:/",
-                                  L"C:\\\\",
-                                  L"Portvane",
-                                  L"\\Portvane",
-                                  L"C:Portvane",
-                                  L"C:\\..",
-                                  L"C:\\Portvane\\..",
-                                  L"C:\\.",
-                                  L"C:\\ .",
-                                  L"C:\\Portvane\\. .",
-                                  L"C:\\Portvane\\\\x",
-                                  L"C:\\Portvane\\",
-                                  L"\\\\server\\share",
-                                  L"\\\\server\\share\\",
-                                  L"\\\\server",
-                                  L"\\\\?\\C:\\Portvane",
-                                  L"\\\\.\\C:\\Portvane",
-                                  L"1:\\Portvane"}) {
-        EXPECT_FALSE(IsRemovableFolder(folder)) << testing::PrintToString(std::wstring(folder));
+    // An empty result with true is a path without folder; false means not split at all,
+    // rather than the C runtime ending the process over a part too long for its buffer.
+    const std::pair<std::wstring, const wchar_t*> cases[] = {
+        {L"C:\\Program Files (x86)\\ORBEK\\Portvane\\Uninst.exe",
+         L"C:\\Program Files (x86)\\ORBEK\\Portvane"},
+        {L"C:\\Uninst.exe", L"C:"},
+        {L"\\\\server\\share\\Portvane\\Uninst.exe", L"\\\\server\\share\\Portvane"},
+        {L"Uninst.exe", L""},
+        {longFolder, nullptr},
+        {longName, nullptr}};
+    for (const auto& [path, expected] : cases) {
+        wchar_t folder[kPathChars];
+        EXPECT_EQ(expected != nullptr, FolderOfPath(path.c_str(), folder)) << path;
+        EXPECT_STREQ(expected != nullptr ? expected : L"", folder) << path;
     }
 }
 
-TEST(TerminateUninstallString, RefusesAFullBufferWithoutTerminator) {
+TEST(IsRemovableFolder, AcceptsOnlyFullPathsBelowARoot) {
+    for (const wchar_t* folder : {L"C:\\Program Files (x86)\\ORBEK\\Portvane", L"D:\\Portvane",
+                                  L"\\\\server\\share\\Portvane", L"C:\\Apps\\.hidden"}) {
+        EXPECT_TRUE(IsRemovableFolder(folder)) << folder;
+    }
+    const std::vector<const wchar_t*> refused[] = {
+        // Drive roots, empty and relative paths.
+        {L"", L"C:", L"C:\\", L"C:/", L"C:\\\\", L"Portvane", L"\\Portvane", L"C:Portvane",
+         L"1:\\Portvane"},
+        // Empty, "." and ".." elements, and what Windows trims to them.
+        {L"C:\\..", L"C:\\Portvane\\..", L"C:\\.", L"C:\\ .", L"C:\\Portvane\\. .",
+         L"C:\\Portvane\\\\x", L"C:\\Portvane\\"},
+        // Share roots and device paths.
+        {L"\\\\server\\share", L"\\\\server\\share\\", L"\\\\server", L"\\\\?\\C:\\Portvane",
+         L"\\\\.\\C:\\Portvane"}};
+    for (const auto& group : refused) {
+        for (const wchar_t* folder : group) {
+            EXPECT_FALSE(IsRemovableFolder(folder)) << folder;
+        }
+    }
+}
+
+TEST(TerminateUninstallString, TerminatesAfterTheReadButRefusesAFullBufferWithoutOne) {
     wchar_t text[kUninstallStringChars];
     wmemset(text, L'x', kUninstallStringChars);
     EXPECT_FALSE(TerminateUninstallString(text, 2048));
-
     text[kUninstallStringChars - 1] = L'\0';
     EXPECT_TRUE(TerminateUninstallString(text, 2048));
     EXPECT_EQ(1023u, wcslen(text));
@@ -91,61 +66,42 @@ TEST(TerminateUninstallString, RefusesAFullBufferWithoutTerminator) {
     EXPECT_EQ(1023u, wcslen(text));
 }
 
-TEST(ParseUninstallCommand, TakesTheThreeQuotedPartsOfTheEntry) {
+TEST(ParseUninstallCommand, TakesExactlyThreePartsThatStayInTheirPlaces) {
     RemovalContext context;
-    ASSERT_TRUE(Parses(
+    ASSERT_TRUE(ParseUninstallCommand(
         L"\"C:\\Program Files (x86)\\ORBEK\\Portvane\\Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"",
         &context));
     EXPECT_STREQ(L"C:\\Program Files (x86)\\ORBEK\\Portvane", context.oldInstallFolder);
     EXPECT_STREQ(L"ORBEK_Portvane", context.uninstallKeyName);
     EXPECT_STREQ(L"Portvane", context.shortcutName);
-}
 
-TEST(ParseUninstallCommand, RefusesAnyOtherNumberOfArguments) {
-    RemovalContext context;
-    EXPECT_FALSE(Parses(L"", &context));
-    EXPECT_FALSE(Parses(L"\"C:\\Portvane\\Uninst.exe\"", &context));
-    EXPECT_FALSE(Parses(L"\"C:\\Portvane\\Uninst.exe\" \"ORBEK_Portvane\"", &context));
-    EXPECT_FALSE(
-        Parses(L"\"C:\\Portvane\\Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\" \"x\"", &context));
-    // Unquoted blanks split the path itself.
-    EXPECT_FALSE(
-        Parses(L"C:\\Program Files\\Portvane\\Uninst.exe ORBEK_Portvane Portvane", &context));
-}
-
-TEST(ParseUninstallCommand, RefusesAnUninstallerInADriveRootOrWithoutFolder) {
-    RemovalContext context;
-    EXPECT_FALSE(Parses(L"\"C:\\Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"", &context));
-    EXPECT_FALSE(Parses(L"\"Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"", &context));
-    EXPECT_FALSE(Parses(L"\"\\Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"", &context));
-    EXPECT_FALSE(
-        Parses(L"\"C:\\Portvane\\..\\Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"", &context));
-    EXPECT_FALSE(
-        Parses(L"\"\\\\server\\share\\Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"", &context));
-}
-
-TEST(ParseUninstallCommand, RefusesNamesThatLeadOutsideTheirPlace) {
-    RemovalContext context;
-    EXPECT_FALSE(Parses(L"\"C:\\Portvane\\Uninst.exe\" \"\" \"Portvane\"", &context));
-    EXPECT_FALSE(Parses(L"\"C:\\Portvane\\Uninst.exe\" \"Other\\Sub\" \"Portvane\"", &context));
-    EXPECT_FALSE(Parses(L"\"C:\\Portvane\\Uninst.exe\" \"ORBEK_Portvane\" \"..\\..\\Desktop\\x\"",
-                        &context));
-    EXPECT_FALSE(Parses(L"\"C:\\Portvane\\Uninst.exe\" \"ORBEK_Portvane\" \"a/b\"", &context));
-}
-
-TEST(ParseUninstallCommand, RefusesPartsLongerThanTheirFields) {
-    RemovalContext context;
+    const std::wstring uninstaller = L"\"C:\\Portvane\\Uninst.exe\" ";
     const std::wstring fits(255, L'k');
-    const std::wstring tooLong(256, L'k');
-    EXPECT_TRUE(
-        Parses(L"\"C:\\Portvane\\Uninst.exe\" \"" + fits + L"\" \"" + fits + L"\"", &context));
+    ASSERT_TRUE(ParseUninstallCommand(
+        (uninstaller + L"\"" + fits + L"\" \"" + fits + L"\"").c_str(), &context));
     EXPECT_EQ(fits, context.uninstallKeyName);
-    EXPECT_FALSE(
-        Parses(L"\"C:\\Portvane\\Uninst.exe\" \"" + tooLong + L"\" \"Portvane\"", &context));
-    EXPECT_FALSE(
-        Parses(L"\"C:\\Portvane\\Uninst.exe\" \"ORBEK_Portvane\" \"" + tooLong + L"\"", &context));
-    // A folder of 260 characters or more never reaches the removal.
+    EXPECT_EQ(fits, context.shortcutName);
+
+    const std::wstring tooLong(256, L'k');
+    const std::wstring names = L" \"ORBEK_Portvane\" \"Portvane\"";
     const std::wstring deep = L"C:\\" + std::wstring(200, L'a') + L"\\" + std::wstring(100, L'b');
-    EXPECT_FALSE(
-        Parses(L"\"" + deep + L"\\Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"", &context));
+    const std::wstring refused[] = {
+        // Any other number of arguments; unquoted blanks split the path itself.
+        L"", L"\"C:\\Portvane\\Uninst.exe\"", uninstaller + L"\"ORBEK_Portvane\"",
+        uninstaller + L"\"ORBEK_Portvane\" \"Portvane\" \"x\"",
+        L"C:\\Program Files\\Portvane\\Uninst.exe ORBEK_Portvane Portvane",
+        // An uninstaller in a drive or share root, without folder, or above its folder.
+        L"\"C:\\Uninst.exe\"" + names, L"\"Uninst.exe\"" + names, L"\"\\Uninst.exe\"" + names,
+        L"\"C:\\Portvane\\..\\Uninst.exe\"" + names, L"\"\\\\server\\share\\Uninst.exe\"" + names,
+        // Names that lead outside the Uninstall key or the shortcut folders.
+        uninstaller + L"\"\" \"Portvane\"", uninstaller + L"\"Other\\Sub\" \"Portvane\"",
+        uninstaller + L"\"ORBEK_Portvane\" \"..\\..\\Desktop\\x\"",
+        uninstaller + L"\"ORBEK_Portvane\" \"a/b\"",
+        // Parts longer than their fields; a folder of 260 characters or more.
+        uninstaller + L"\"" + tooLong + L"\" \"Portvane\"",
+        uninstaller + L"\"ORBEK_Portvane\" \"" + tooLong + L"\"",
+        L"\"" + deep + L"\\Uninst.exe\"" + names};
+    for (const std::wstring& commandLine : refused) {
+        EXPECT_FALSE(ParseUninstallCommand(commandLine.c_str(), &context)) << commandLine;
+    }
 }
