@@ -17,6 +17,7 @@
 #include "setup/install_log.h"
 #include "setup/process_state.h"
 #include "testbed/product_state.h"
+#include "testbed/test_helpers.h"
 
 namespace {
 
@@ -25,13 +26,6 @@ const char* const kStepNames[] = {"removal",  "folders",   "copy",
                                   "services", "shortcuts", "registry"};
 constexpr size_t kStepCount = sizeof(kStepNames) / sizeof(kStepNames[0]);
 static_assert(kStepCount == kInstallStepCount, "one name for each step of the worker");
-
-double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
-           static_cast<double>(frequency.QuadPart);
-}
 
 std::wstring WindowsPath(std::wstring path) {
     if (!path.empty() && path[0] == L'/') {

@@ -22,6 +22,8 @@
 #include "setup/process_state.h"
 #include "setup/product_paths.h"
 #include "setup/strings.h"
+#include "testbed/product_state.h"
+#include "testbed/test_helpers.h"
 
 namespace {
 
@@ -33,19 +35,6 @@ void ReportFailure(const char* what) {
     WideCharToMultiByte(CP_UTF8, 0, log, -1, text.data(), static_cast<int>(text.size()), nullptr,
                         nullptr);
     std::fprintf(stderr, "%s\n%s", what, text.data());
-}
-
-// Whatever state a service is in, stopped or not, it goes.
-void DeleteServiceAnyway(const wchar_t* serviceName) {
-    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ScopedServiceHandle service(OpenServiceW(manager.get(), serviceName, SERVICE_ALL_ACCESS));
-    if (!service) {
-        return;
-    }
-    StopProductService(serviceName);
-    DeleteService(service.get());
-    service.reset();
-    WaitForServiceRemoval(serviceName);
 }
 
 bool CopyStandins(const std::wstring& source, const std::wstring& target) {
@@ -101,38 +90,17 @@ bool MakeInstallation(const std::wstring& standins) {
     return CopyStandins(standins, product) && InstallComponents() && WriteUninstallEntry(product);
 }
 
-// Started is not yet running: the stop request needs a running service.
-bool WaitUntilRunning(const wchar_t* serviceName) {
-    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    ScopedServiceHandle service(OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_STATUS));
-    SERVICE_STATUS status = {};
-    for (int poll = 0; poll < 200 && service; ++poll) {
-        if (QueryServiceStatus(service.get(), &status) &&
-            status.dwCurrentState == SERVICE_RUNNING) {
-            return true;
-        }
-        Sleep(25);
-    }
-    return false;
-}
-
-double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
-           static_cast<double>(frequency.QuadPart);
-}
-
 // One timed removal per round; stopFirst leaves the first service registered but stopped.
 bool TimeRemovals(const std::wstring& standins, int rounds, bool stopFirst,
                   std::vector<double>* times) {
     for (int round = 0; round < rounds; ++round) {
-        if (!MakeInstallation(standins) || !WaitUntilRunning(L"Portvane_PService") ||
-            !WaitUntilRunning(L"Portvane_DService")) {
+        // Started is not yet running: the stop request needs a running service.
+        if (!MakeInstallation(standins) || !WaitForServiceState(kPService, SERVICE_RUNNING) ||
+            !WaitForServiceState(kDService, SERVICE_RUNNING)) {
             ReportFailure("cannot lay out the earlier installation");
             return false;
         }
-        if (stopFirst && !StopProductService(L"Portvane_PService")) {
+        if (stopFirst && !StopProductService(kPService)) {
             return false;
         }
         LARGE_INTEGER start;
@@ -147,7 +115,7 @@ bool TimeRemovals(const std::wstring& standins, int rounds, bool stopFirst,
         times->push_back(Milliseconds(start, end));
         // The stopped service survives the removal by design; clear it for the next round.
         if (stopFirst) {
-            DeleteServiceAnyway(L"Portvane_PService");
+            DeleteServiceIfPresent(kPService);
         }
     }
     return true;
@@ -170,9 +138,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring standins = argv[1];
     const int rounds = _wtoi(argv[2]);
     // Start from a prefix without the product (a left-over service included).
-    RemovePreviousInstallation();
-    DeleteServiceAnyway(L"Portvane_PService");
-    DeleteServiceAnyway(L"Portvane_DService");
+    ResetProductState();
 
     std::vector<double> running;
     std::vector<double> stopped;
