@@ -26,6 +26,17 @@ protected:
         EXPECT_EQ(stagingBefore_, StagingFolders()) << "a refusal must leave nothing on disk";
     }
 
+    // Starts a stand-in product program and waits until it holds its mutex.
+    void StartProduct(const wchar_t* fileName, const wchar_t* mutexName) {
+        product_ = LaunchProgram(BuildPath(std::wstring(L"payload-files\\") + fileName));
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                ScopedKernelHandle held(OpenMutexW(SYNCHRONIZE, FALSE, mutexName));
+                return held.valid();
+            },
+            kStartTimeoutMs));
+    }
+
     SetupProcess product_;
 
     void TearDown() override {
@@ -62,24 +73,12 @@ TEST_F(StartupScenario, ClientProfileAlonePasses) {
 }
 
 TEST_F(StartupScenario, RunningApplicationRefusesWithExitCode1) {
-    product_ = LaunchProgram(BuildPath(L"payload-files\\Portvane.exe"));
-    ASSERT_TRUE(WaitUntil(
-        [] {
-            HANDLE held = OpenMutexW(SYNCHRONIZE, FALSE, L"Portvane_Mutex");
-            return held != nullptr && CloseHandle(held);
-        },
-        kStartTimeoutMs));
+    ASSERT_NO_FATAL_FAILURE(StartProduct(L"Portvane.exe", L"Portvane_Mutex"));
     ExpectRefusal(kAlreadyRunning, 1);
 }
 
 TEST_F(StartupScenario, RunningTrayProgramRefusesWithExitCode0) {
-    product_ = LaunchProgram(BuildPath(L"payload-files\\Portvane_Tray.exe"));
-    ASSERT_TRUE(WaitUntil(
-        [] {
-            HANDLE held = OpenMutexW(SYNCHRONIZE, FALSE, L"Portvane_Tray_Mutex");
-            return held != nullptr && CloseHandle(held);
-        },
-        kStartTimeoutMs));
+    ASSERT_NO_FATAL_FAILURE(StartProduct(L"Portvane_Tray.exe", L"Portvane_Tray_Mutex"));
     ExpectRefusal(kAlreadyRunning, 0);
 }
 
