@@ -131,21 +131,26 @@ class PreviousInstallationTest : public ProductStateTest {
 
 }  // namespace
 
-// The entry is found whatever the case of its name and deleted as stored; the
-// folder it names may already be gone.
+// The entry is found whatever the case of its name and deleted as stored (in
+// another folder, where only the entry leads); the folder it names may already
+// be gone.
 TEST_F(PreviousInstallationTest, ReinstallOverARunningInstallation) {
-    const std::pair<const wchar_t*, std::wstring> entries[] = {{L"ORBEK_Portvane", defaultFolder_},
-                                                               {L"orbek_portvane", defaultFolder_},
-                                                               {L"ORBEK_Portvane", otherFolder_}};
-    for (const auto& [keyName, folder] : entries) {
-        SCOPED_TRACE(keyName + (L" " + folder));
-        MakeInstallation(defaultFolder_);
-        WriteUninstallEntry(keyName, UninstallCommand(folder));
+    struct Case {
+        const wchar_t* keyName;
+        std::wstring installed;
+        std::wstring named;
+    };
+    for (const Case& entry : {Case{L"ORBEK_Portvane", defaultFolder_, defaultFolder_},
+                              Case{L"orbek_portvane", otherFolder_, otherFolder_},
+                              Case{L"ORBEK_Portvane", defaultFolder_, otherFolder_}}) {
+        SCOPED_TRACE(entry.keyName + (L" " + entry.named));
+        MakeInstallation(entry.installed);
+        WriteUninstallEntry(entry.keyName, UninstallCommand(entry.named));
         LogWatch log;
         ASSERT_TRUE(RemovePreviousInstallation());
         EXPECT_EQ(L"", log.Added());
-        ExpectRemoved(folder);
-        EXPECT_EQ(folder != defaultFolder_, PathExists(ProgramFilesFolder() + L"\\ORBEK"));
+        ExpectRemoved(entry.named);
+        EXPECT_EQ(entry.installed != entry.named, PathExists(ProgramFilesFolder() + L"\\ORBEK"));
     }
     // The way is clear: the services can be created again.
     EXPECT_TRUE(InstallComponents());
