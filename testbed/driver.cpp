@@ -153,6 +153,24 @@ LRESULT CheckState(HWND dialog, int id) {
     return SendMessageW(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0);
 }
 
+std::wstring ClipboardText(SIZE_T* bytes) {
+    if (!OpenClipboard(nullptr)) {
+        return L"<clipboard not opened>";
+    }
+    std::wstring text;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    if (bytes != nullptr) {
+        *bytes = data != nullptr ? GlobalSize(data) : 0;
+    }
+    if (const auto* chars =
+            data != nullptr ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr) {
+        text = chars;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
 bool Click(HWND dialog, int id) {
     HWND button = GetDlgItem(dialog, id);
     if (button == nullptr || !IsWindowEnabled(button)) {

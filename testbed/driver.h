@@ -52,6 +52,10 @@ bool IsControlEnabled(HWND dialog, int id);
 bool IsControlVisible(HWND dialog, int id);
 LRESULT CheckState(HWND dialog, int id);
 
+// The clipboard's Unicode text ("" when it holds none); `bytes`, when given,
+// receives the size of its memory block.
+std::wstring ClipboardText(SIZE_T* bytes = nullptr);
+
 // Posted click (a modal box it opens must not block the test); refuses a
 // disabled button, as a user could not click it.
 bool Click(HWND dialog, int id);
