@@ -2,12 +2,11 @@
 // as a user sees them, and the steps that walk the real setup through them.
 #pragma once
 
-#include <algorithm>
 #include <initializer_list>
 #include <string>
 
+#include "setup/resource_ids.h"
 #include "testbed/scenarios/startup_fixture.h"
-
 
 constexpr DWORD kInstallTimeoutMs = 120000;
 constexpr DWORD kSettleMs = 300;
@@ -38,22 +37,7 @@ constexpr wchar_t kCloseLabel[] = L"閉じる(&C)";
 constexpr wchar_t kLaunchLabel[] = L"Portvane を起動する";
 constexpr wchar_t kCopyDone[] = L"クリップボードへコピーしました。";
 constexpr wchar_t kCopyFailed[] = L"クリップボードへのコピーに失敗しました。";
-
-enum Control {
-    kCancel = IDCANCEL,
-    kTitle = 1001,
-    kMessage = 1002,
-    kBack = 1003,
-    kNext = 1004,
-    kViewer = 1005,
-    kDisagree = 1006,
-    kAgree = 1007,
-    kPrompt = 1008,
-    kLaunch = 1009,
-    kStartMenu = 1010,
-    kDesktop = 1011,
-    kCopy = 1012,
-};
+constexpr wchar_t kApplicationMutex[] = L"Portvane_Mutex";
 
 // Visible controls as "+" (enabled) or "-" (disabled), hidden ones as "h".
 constexpr wchar_t kWelcomeLayout[] = L"2+ 1003- 1004+ 1002+ 1005h 1006h 1007h 1008h 1009h 1012h";
@@ -66,8 +50,8 @@ constexpr wchar_t kFailedLayout[] = L"2- 1003- 1004+ 1002+ 1005+ 1006h 1007h 100
 
 inline std::wstring Layout(HWND dialog) {
     std::wstring layout;
-    for (int id :
-         {kCancel, kBack, kNext, kMessage, kViewer, kDisagree, kAgree, kPrompt, kLaunch, kCopy}) {
+    for (int id : {IDCANCEL, IDC_BACK, IDC_NEXT, IDC_PAGE_MESSAGE, IDC_VIEWER, IDC_DISAGREE,
+                   IDC_AGREE, IDC_LICENSE_PROMPT, IDC_LAUNCH_CHECK, IDC_COPY_LOG}) {
         const wchar_t state = !IsControlVisible(dialog, id)  ? L'h'
                               : IsControlEnabled(dialog, id) ? L'+'
                                                              : L'-';
@@ -86,100 +70,19 @@ inline int FocusedControlId(HWND dialog) {
     return GetDlgCtrlID(info.hwndFocus);
 }
 
-// Rich Edit reports its paragraph ends as "\r\n"; the log's lines end in "\n".
-inline std::wstring WithLineFeeds(std::wstring text) {
-    std::wstring out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L'\r') {
-            if (i + 1 < text.size() && text[i + 1] == L'\n') {
-                ++i;
-            }
-            out += L'\n';
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-inline std::wstring ClipboardText() {
-    std::wstring text;
-    if (!OpenClipboard(nullptr)) {
-        return L"<clipboard not opened>";
-    }
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    if (const auto* chars =
-            data != nullptr ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr) {
-        text = chars;
-        GlobalUnlock(data);
-    }
-    CloseClipboard();
-    return text;
-}
-
 inline bool MutexExists(const wchar_t* name) {
     ScopedKernelHandle held(OpenMutexW(SYNCHRONIZE, FALSE, name));
     return held.valid();
 }
 
+// Whether the stand-in application starts within two seconds.
+inline bool ApplicationStarts() {
+    return WaitUntil([] { return MutexExists(kApplicationMutex); }, 2000);
+}
+
 // The stand-in application's window, or null.
 inline HWND ApplicationWindow() {
     return FindWindowW(L"Portvane", L"Portvane");
-}
-
-inline std::wstring ImagePathOfWindow(HWND window) {
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    ScopedKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    wchar_t path[MAX_PATH] = L"";
-    DWORD size = MAX_PATH;
-    if (!process || !QueryFullProcessImageNameW(process.get(), 0, path, &size)) {
-        return L"";
-    }
-    return path;
-}
-
-inline void EndApplication() {
-    if (HWND window = ApplicationWindow()) {
-        PostMessageW(window, WM_CLOSE, 0, 0);
-        WaitUntil([] { return !MutexExists(L"Portvane_Mutex"); }, 10000);
-    }
-}
-
-struct DesktopSearch {
-    HWND found = nullptr;
-};
-
-inline BOOL CALLBACK FindWizardOnDesktop(HWND window, LPARAM context) {
-    wchar_t className[16] = L"";
-    GetClassNameW(window, className, 16);
-    // IsWindowVisible answers for this desktop only; the style tells the truth.
-    if (wcscmp(className, L"#32770") == 0 && (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) &&
-        WindowText(window) == kCaptionText) {
-        reinterpret_cast<DesktopSearch*>(context)->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Runs the setup on a Wine virtual desktop of the given size; the wizard, or null.
-inline HWND StartWizardOnDesktop(const std::wstring& desktopName, int width, int height) {
-    const std::wstring arguments = L"/desktop=" + desktopName + L"," + std::to_wstring(width) +
-                                   L"x" + std::to_wstring(height) + L" \"" +
-                                   BuildPath(L"Portvane_Setup.exe") + L"\"";
-    const SetupProcess explorer = LaunchProgram(L"C:\\windows\\explorer.exe", arguments);
-    DesktopSearch search;
-    WaitUntil(
-        [&] {
-            HDESK desktop = OpenDesktopW(desktopName.c_str(), 0, FALSE, DESKTOP_ENUMERATE);
-            if (desktop != nullptr) {
-                EnumDesktopWindows(desktop, FindWizardOnDesktop, reinterpret_cast<LPARAM>(&search));
-                CloseDesktop(desktop);
-            }
-            return search.found != nullptr;
-        },
-        kStartTimeoutMs);
-    return search.found;
 }
 
 struct CloseGesture {
@@ -199,10 +102,17 @@ constexpr CloseGesture kCloseGestures[] = {
 };
 
 class WizardScenario : public SetupScenario {
-protected:
+  protected:
     void TearDown() override {
         KillIfRunning(shell_);
-        EndApplication();
+        // A started application may hold its mutex before its window exists;
+        // left running, it would refuse every later setup.
+        HWND window = nullptr;
+        if (MutexExists(kApplicationMutex) &&
+            WaitUntil([&] { return (window = ApplicationWindow()) != nullptr; }, 10000)) {
+            PostMessageW(window, WM_CLOSE, 0, 0);
+            WaitUntil([] { return !MutexExists(kApplicationMutex); }, 10000);
+        }
         SetupScenario::TearDown();
     }
 
@@ -214,40 +124,69 @@ protected:
     }
 
     bool WaitForTitle(const wchar_t* title, DWORD timeoutMs) {
-        return WaitUntil([&] { return ControlText(wizard_, kTitle) == title; }, timeoutMs);
+        return WaitUntil([&] { return ControlText(wizard_, IDC_PAGE_TITLE) == title; }, timeoutMs);
     }
 
     // Clicks and waits for the page whose title is given.
-    void ClickTo(int id, const wchar_t* title, DWORD timeoutMs = 10000) {
+    void ClickTo(int id, const wchar_t* title) {
         ASSERT_TRUE(Click(wizard_, id)) << "button " << id << " is disabled";
-        ASSERT_TRUE(WaitForTitle(title, timeoutMs)) << "button " << id << " did not lead on";
+        ASSERT_TRUE(WaitForTitle(title, 10000)) << "button " << id << " did not lead on";
     }
 
-    // Posted, as the dialog manager posts it; the page must stay as it was.
-    void ExpectCommandIgnored(int id) {
-        const std::wstring title = ControlText(wizard_, kTitle);
-        const std::wstring layout = Layout(wizard_);
-        PostMessageW(wizard_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    // Clicks a licence radio button: Next follows the agreement, the other button clears.
+    void Choose(int id) {
+        const bool agree = id == IDC_AGREE;
+        ASSERT_TRUE(Click(wizard_, id));
+        ASSERT_TRUE(WaitUntil([&] { return IsControlEnabled(wizard_, IDC_NEXT) == agree; }, 5000));
+        EXPECT_EQ(agree ? kAgreedLayout : kLicenceLayout, Layout(wizard_));
+        EXPECT_EQ(BST_UNCHECKED, CheckState(wizard_, agree ? IDC_DISAGREE : IDC_AGREE));
+    }
+
+    void PostCloseGestures() {
+        for (const CloseGesture& gesture : kCloseGestures) {
+            PostMessageW(wizard_, gesture.message, gesture.wParam, gesture.lParam);
+        }
+    }
+
+    // Posted, as the dialog manager posts them, with the close gestures when
+    // asked: the wizard stays open on the page as it was, and shows no box.
+    void ExpectIgnored(std::initializer_list<int> commands, bool closeGestures = false) {
+        const std::wstring page = ControlText(wizard_, IDC_PAGE_TITLE) + L" " + Layout(wizard_);
+        for (int id : commands) {
+            PostMessageW(wizard_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+        }
+        if (closeGestures) {
+            PostCloseGestures();
+        }
         Sleep(kSettleMs);
-        ASSERT_TRUE(IsWindow(wizard_)) << "command " << id << " ended the wizard";
-        EXPECT_EQ(title, ControlText(wizard_, kTitle)) << "command " << id;
-        EXPECT_EQ(layout, Layout(wizard_)) << "command " << id;
+        ASSERT_TRUE(IsWindow(wizard_)) << "the wizard ended";
+        EXPECT_EQ(page, ControlText(wizard_, IDC_PAGE_TITLE) + L" " + Layout(wizard_));
+        EXPECT_EQ(nullptr, WaitForMessageBox(setup_.processId, 0, wizard_).window);
     }
 
-    void WalkToConfirmation() {
-        ClickTo(kNext, kLicenceTitle);
-        ASSERT_TRUE(Click(wizard_, kAgree));
-        ASSERT_TRUE(WaitUntil([&] { return IsControlEnabled(wizard_, kNext); }, 5000));
-        ClickTo(kNext, kConfirmTitle);
+    // From the welcome page to the licence page (1) or on to the confirmation page (2).
+    void WalkForward(int pages) {
+        if (pages >= 1) {
+            ClickTo(IDC_NEXT, kLicenceTitle);
+        }
+        if (pages >= 2) {
+            Choose(IDC_AGREE);
+            ClickTo(IDC_NEXT, kConfirmTitle);
+        }
     }
 
-    // A whole installation from the welcome page; false when it did not end.
+    void WaitForResult(const wchar_t* resultTitle) {
+        ASSERT_TRUE(
+            WaitUntil([&] { return ControlText(wizard_, IDC_PAGE_TITLE) != kProgressTitle; },
+                      kInstallTimeoutMs));
+        ASSERT_EQ(resultTitle, ControlText(wizard_, IDC_PAGE_TITLE));
+    }
+
+    // A whole installation from the welcome page.
     void InstallTo(const wchar_t* resultTitle) {
-        WalkToConfirmation();
-        ClickTo(kNext, kProgressTitle);
-        ASSERT_TRUE(WaitUntil([&] { return ControlText(wizard_, kTitle) != kProgressTitle; },
-                              kInstallTimeoutMs));
-        ASSERT_EQ(resultTitle, ControlText(wizard_, kTitle));
+        WalkForward(2);
+        ClickTo(IDC_NEXT, kProgressTitle);
+        WaitForResult(resultTitle);
     }
 
     void StartShellWindow() {
@@ -257,13 +196,9 @@ protected:
     }
 
     void CloseAndExpectExit() {
-        ASSERT_TRUE(Click(wizard_, kNext));
+        ASSERT_TRUE(Click(wizard_, IDC_NEXT));
         EXPECT_EQ(0u, WaitForExit(setup_, kStartTimeoutMs));
         EXPECT_EQ(stagingBefore_, StagingFolders()) << "the staging folder must be removed";
-    }
-
-    void ExpectNoMessageBox() {
-        EXPECT_EQ(nullptr, WaitForMessageBox(setup_.processId, 1000, wizard_).window);
     }
 
     HWND wizard_ = nullptr;
