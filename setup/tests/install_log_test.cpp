@@ -1,3 +1,4 @@
+// The log's line and buffer arithmetic, then the process-wide log as the program writes it.
 #include "setup/install_log.h"
 
 #include <windows.h>
@@ -19,17 +20,10 @@ std::wstring LogLine(const wchar_t* format, ...) {
 
 }  // namespace
 
-TEST(InstallLog, LineGetsOneLineFeedAndNoCarriageReturn) {
+TEST(InstallLog, EachLineEndsInOneLineFeedEvenWhenCut) {
     EXPECT_EQ(L"C:\\x を作成できません。\n", LogLine(L"%s を作成できません。", L"C:\\x"));
-    EXPECT_EQ(L"OS Version: Major 6 Minor 1\n", LogLine(L"OS Version: Major %d Minor %d", 6, 1));
-}
-
-TEST(InstallLog, OverlongLineIsCutButStillEndsTheLine) {
     const std::wstring longName(1500, L'x');
-    const std::wstring line = LogLine(L"%s", longName.c_str());
-    ASSERT_EQ(kLogLineChars - 1, line.size());
-    EXPECT_EQ(L'\n', line.back());
-    EXPECT_EQ(std::wstring(1022, L'x'), line.substr(0, 1022));
+    EXPECT_EQ(std::wstring(kLogLineChars - 2, L'x') + L"\n", LogLine(L"%s", longName.c_str()));
 }
 
 TEST(InstallLog, AppendThatWouldOverflowIsCutAndTerminated) {
@@ -42,26 +36,21 @@ TEST(InstallLog, AppendThatWouldOverflowIsCutAndTerminated) {
     EXPECT_STREQ(L"abcdefgh", log);
 }
 
-// The process-wide log: these run in one process, in order, as the program writes it.
-TEST(InstallLog, OsMessageFollowsTheLineAndKeepsTheLastError) {
+TEST(InstallLog, OsMessageFollowsItsLineKeepsTheLastErrorAndFallsBackToTheNumber) {
     AppendLogLine(L"インストールログ");
     SetLastError(ERROR_ACCESS_DENIED);
     AppendLogLine(L"%s をコピーできません。", L"C:\\target");
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
     AppendOsMessage();
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-
     const std::wstring log = ReadLogText();
     const std::wstring head = L"インストールログ\nC:\\target をコピーできません。\nOS Message:";
     ASSERT_EQ(head, log.substr(0, head.size()));
     EXPECT_GT(log.size(), head.size() + 2);  // the system's own text
     EXPECT_EQ(L'\n', log.back());
-}
 
-TEST(InstallLog, ErrorWithoutSystemTextCarriesItsNumber) {
-    const std::wstring before = ReadLogText();
-    SetLastError(0x2000FFFF);
+    SetLastError(0x2000FFFF);  // no system text
     AppendOsMessage();
-    const std::wstring added = std::wstring(ReadLogText()).substr(before.size());
-    EXPECT_EQ(L"OS Message:Error 536936447\n", added);
+    EXPECT_EQ(log + L"OS Message:Error 536936447\n", ReadLogText());
+    EXPECT_EQ(0x2000FFFFu, GetLastError());
 }
