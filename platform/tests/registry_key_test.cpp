@@ -1,3 +1,5 @@
+// The product key wrapper against Wine's registry: every way out closes the key,
+// a failed create holds none, and the install mark lands where it is read.
 #include "platform/registry_key.h"
 
 #include <windows.h>
@@ -16,16 +18,7 @@ bool IsClosed(HKEY key) {
                             nullptr, nullptr, nullptr, nullptr) == ERROR_INVALID_HANDLE;
 }
 
-bool KeyExists(HKEY root, REGSAM view) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, kProductKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(key);
-    return true;
-}
-
-// Each case starts and ends with no product key under either root (the
+// Each case starts and ends with no product key under either root or view (the
 // test prefix is the test bed's own).
 class RegistryKeyTest : public ::testing::Test {
   protected:
@@ -34,58 +27,48 @@ class RegistryKeyTest : public ::testing::Test {
 
     static void RemoveKeys() {
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\orbek");
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\orbek");
         RegDeleteKeyW(HKEY_CURRENT_USER, kVolatileRoot);
+        for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            HKEY software = nullptr;
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | view, &software);
+            RegDeleteTreeW(software, L"orbek");
+            RegCloseKey(software);
+        }
     }
 };
 
 }  // namespace
 
-TEST_F(RegistryKeyTest, CreateTwiceClosesTheFirstKey) {
-    RegistryKey key;
-    ASSERT_TRUE(key.CreateUserProductKey());
-    const HKEY first = key.Key();
-    ASSERT_FALSE(IsClosed(first));
-
-    ASSERT_TRUE(key.CreateProductKey(HKEY_CURRENT_USER));
-    // Two open handles never share a value: getting the same one back means the
-    // first was closed before the second create.
-    EXPECT_TRUE(key.Key() == first || IsClosed(first));
-    EXPECT_FALSE(IsClosed(key.Key()));
-}
-
-TEST_F(RegistryKeyTest, ReleaseAndDestructionCloseTheKey) {
+TEST_F(RegistryKeyTest, EveryWayOutClosesTheHeldKey) {
     HKEY held = nullptr;
     {
         RegistryKey key;
         ASSERT_TRUE(key.CreateUserProductKey());
         held = key.Key();
+        ASSERT_FALSE(IsClosed(held));
     }
-    EXPECT_TRUE(IsClosed(held));
+    EXPECT_TRUE(IsClosed(held)) << "destruction";
 
-    RegistryKey reused;
-    ASSERT_TRUE(reused.CreateUserProductKey());
-    held = reused.Key();
-    reused.Release();
-    EXPECT_FALSE(reused.IsOpen());
-    EXPECT_TRUE(IsClosed(held));
-
-    reused.Initialise();
-    ASSERT_TRUE(reused.CreateProductKey(HKEY_LOCAL_MACHINE));
-    held = reused.Key();
-    reused.Initialise();
-    EXPECT_FALSE(reused.IsOpen());
-    EXPECT_TRUE(IsClosed(held));
-}
-
-TEST_F(RegistryKeyTest, CloseWithoutKeyReturnsOne) {
     RegistryKey key;
-    EXPECT_TRUE(key.Close());
-    EXPECT_FALSE(key.IsOpen());
+    EXPECT_TRUE(key.Close()) << "Close with no key succeeds";
     ASSERT_TRUE(key.CreateUserProductKey());
+    held = key.Key();
+    ASSERT_TRUE(key.CreateProductKey(HKEY_LOCAL_MACHINE));
+    // Two open handles never share a value: getting the same one back means the
+    // first was closed before the second create.
+    EXPECT_TRUE(key.Key() == held || IsClosed(held)) << "a second create";
+    held = key.Key();
+    key.Initialise();
+    EXPECT_TRUE(IsClosed(held)) << "Initialise";
+    ASSERT_TRUE(key.CreateUserProductKey());
+    held = key.Key();
+    key.Release();
+    EXPECT_TRUE(IsClosed(held)) << "Release";
+    ASSERT_TRUE(key.CreateUserProductKey());
+    held = key.Key();
     EXPECT_TRUE(key.Close());
+    EXPECT_TRUE(IsClosed(held)) << "Close";
     EXPECT_FALSE(key.IsOpen());
-    EXPECT_TRUE(key.Close());
 }
 
 TEST_F(RegistryKeyTest, FailedCreateHoldsNoKeyAndWritesNothing) {
@@ -100,38 +83,33 @@ TEST_F(RegistryKeyTest, FailedCreateHoldsNoKeyAndWritesNothing) {
     EXPECT_FALSE(key.IsOpen());
     EXPECT_FALSE(key.SetInstallMark());
     RegCloseKey(volatileRoot);
-
-    DWORD type = 0;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegGetValueW(HKEY_CURRENT_USER, kProductKey, L"Install",
-                                                 RRF_RT_ANY, &type, nullptr, nullptr));
+                                                 RRF_RT_ANY, nullptr, nullptr, nullptr));
 }
 
-TEST_F(RegistryKeyTest, SetInstallMarkOverwritesAValueOfAnotherType) {
+TEST_F(RegistryKeyTest, InstallMarkReplacesAnyEarlierValueAndMachineKeyIsIn32BitView) {
     const wchar_t earlier[] = L"yes, a text";
     ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kProductKey, L"Install", REG_SZ,
                                              earlier, sizeof(earlier)));
     RegistryKey key;
     ASSERT_TRUE(key.CreateUserProductKey());
     ASSERT_TRUE(key.SetInstallMark());
-    key.Close();
-
     DWORD type = 0;
-    DWORD value = 0;
-    DWORD size = 16;
-    BYTE data[16] = {};
+    DWORD value[4] = {};
+    DWORD size = sizeof(value);
     ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, kProductKey, L"Install", RRF_RT_ANY,
-                                          &type, data, &size));
-    memcpy(&value, data, sizeof(value));
+                                          &type, value, &size));
     EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
     EXPECT_EQ(4u, size);
-    EXPECT_EQ(1u, value);
-}
+    EXPECT_EQ(1u, value[0]);
 
-TEST_F(RegistryKeyTest, MachineKeyLandsInThe32BitView) {
-    RegistryKey key;
     ASSERT_TRUE(key.CreateProductKey(HKEY_LOCAL_MACHINE));
-    key.Release();
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, 0));
+    key.Close();
+    for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY opened = nullptr;
+        const LONG status =
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | view, &opened);
+        RegCloseKey(opened);
+        EXPECT_EQ(view == KEY_WOW64_32KEY, status == ERROR_SUCCESS) << "view " << view;
+    }
 }

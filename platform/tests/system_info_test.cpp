@@ -1,3 +1,4 @@
+// Detection against Wine's registry and processor, in the test bed's 64-bit prefix.
 #include "platform/system_info.h"
 
 #include <windows.h>
@@ -11,57 +12,47 @@ namespace {
 const wchar_t kFullKey[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full";
 const wchar_t kClientKey[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Client";
 
-// Each test starts with no .NET keys in the 32-bit view and restores nothing:
-// the test prefix is the test bed's own.
-class DotNetDetection : public ::testing::Test {
-  protected:
-    void SetUp() override { RemoveKeys(); }
-    void TearDown() override { RemoveKeys(); }
-
-    static void RemoveKeys() {
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kFullKey);
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kClientKey);
-    }
-
-    static void SetValue(const wchar_t* keyPath, const wchar_t* name, DWORD type, const void* data,
-                         DWORD size) {
-        ScopedRegistryKey key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, key.receive(), nullptr));
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size));
-    }
-
-    static void SetDword(const wchar_t* keyPath, const wchar_t* name, DWORD value) {
-        SetValue(keyPath, name, REG_DWORD, &value, sizeof(value));
-    }
+struct DotNetStep {
+    const wchar_t* key;
+    const wchar_t* name;
+    DWORD type;
+    DWORD value;
+    bool installed;  // after this value is written over the steps before
 };
+
+const DotNetStep kSteps[] = {
+    {kFullKey, L"Release", REG_DWORD, 378388, false},
+    {kFullKey, L"Release", REG_DWORD, 378389, true},  // the first 4.5 release
+    {kFullKey, L"Release", REG_DWORD, 378388, false},
+    {kClientKey, L"Install", REG_DWORD, 1, true},
+    {kClientKey, L"Install", REG_DWORD, 2, false},
+    {kClientKey, L"Install", REG_SZ, L'1', false},  // the text "1"
+};
+
+void RemoveDotNetKeys() {
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kFullKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kClientKey);
+}
 
 }  // namespace
 
-TEST_F(DotNetDetection, MissingKeysMeanNotInstalled) {
-    EXPECT_FALSE(IsDotNet4Installed());
-}
-
-TEST_F(DotNetDetection, ReleaseThresholdIsTheFirstDotNet45Release) {
-    SetDword(kFullKey, L"Release", 378388);
-    EXPECT_FALSE(IsDotNet4Installed());
-    SetDword(kFullKey, L"Release", 378389);
-    EXPECT_TRUE(IsDotNet4Installed());
-}
-
-TEST_F(DotNetDetection, ClientProfileAloneIsEnoughButOnlyWithInstallOne) {
-    SetDword(kFullKey, L"Release", 378388);
-    SetDword(kClientKey, L"Install", 1);
-    EXPECT_TRUE(IsDotNet4Installed());
-    SetDword(kClientKey, L"Install", 2);
-    EXPECT_FALSE(IsDotNet4Installed());
-    SetValue(kClientKey, L"Install", REG_SZ, L"1", 4);
-    EXPECT_FALSE(IsDotNet4Installed());
+// The keys are removed and not restored: the test prefix is the test bed's own.
+TEST(DotNetDetection, Release378389OrAClientInstallOfOneMeansInstalled) {
+    RemoveDotNetKeys();
+    EXPECT_FALSE(IsDotNet4Installed()) << "no keys";
+    for (const DotNetStep& step : kSteps) {
+        ScopedRegistryKey key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, step.key, 0, nullptr, 0,
+                                                 KEY_SET_VALUE, nullptr, key.receive(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(key.get(), step.name, 0, step.type,
+                                 reinterpret_cast<const BYTE*>(&step.value), sizeof(step.value)));
+        EXPECT_EQ(step.installed, IsDotNet4Installed()) << step.name << " = " << step.value;
+    }
+    RemoveDotNetKeys();
 }
 
 TEST(Processor, A64BitPrefixReportsX64Only) {
-    // The test bed runs in a 64-bit prefix, as 32-bit setup on 64-bit Windows.
     EXPECT_TRUE(IsX64());
     EXPECT_FALSE(IsX86());
     EXPECT_EQ(2, ProcessorKind());

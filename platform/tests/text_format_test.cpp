@@ -4,14 +4,10 @@
 
 #include <string>
 
-TEST(TextFormat, JoinsFolderAndNameWithOneBackslash) {
+TEST(TextFormat, JoinsWithOneBackslashAndRefusesAPathThatWouldNotFit) {
     wchar_t path[kPathChars];
     ASSERT_TRUE(JoinPath(path, L"C:\\Program Files (x86)\\ORBEK", L"Portvane"));
     EXPECT_STREQ(L"C:\\Program Files (x86)\\ORBEK\\Portvane", path);
-}
-
-TEST(TextFormat, RefusesAPathThatWouldNotFitAndLeavesItEmpty) {
-    wchar_t path[kPathChars];
     const std::wstring folder(250, L'a');
     EXPECT_TRUE(JoinPath(path, folder.c_str(), L"12345678"));  // 259 characters fit
     EXPECT_EQ(259u, wcslen(path));
