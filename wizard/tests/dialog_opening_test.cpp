@@ -22,8 +22,7 @@ const Placement kPlacements[] = {
     {"centred", kScreen, Sized(0, 0, 400, 300), 312, 234},
     {"from elsewhere", kScreen, Sized(-50, 700, 400, 300), 312, 234},
     {"halves truncated", kScreen, Sized(0, 0, 401, 301), 311, 233},  // 311.5, 233.5
-    {"on a reference away from the origin", Sized(100, 50, 600, 400), Sized(0, 0, 200, 100), 300,
-     200},
+    {"on an owner", Sized(100, 50, 600, 400), Sized(0, 0, 200, 100), 300, 200},
     {"pushed off right and bottom", Sized(900, 700, 300, 200), Sized(0, 0, 200, 100), 824, 668},
     {"pushed off left and top", Sized(-300, -200, 100, 100), Sized(0, 0, 200, 100), 0, 0},
     // Centred at (-88, -66); clamped right and bottom first, then left and top.

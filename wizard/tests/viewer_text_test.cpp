@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/scoped_handle.h"
 #include "platform/system_library.h"
 #include "testbed/driver.h"
 
@@ -16,11 +17,9 @@ namespace {
 
 class ViewerText : public testing::Test {
   protected:
-    static void SetUpTestSuite() { richEdit_ = LoadSystemLibrary(L"Riched20.dll"); }
-    static void TearDownTestSuite() { FreeLibrary(richEdit_); }
-
     void SetUp() override {
-        ASSERT_NE(nullptr, richEdit_);
+        static const ScopedModule richEdit(LoadSystemLibrary(L"Riched20.dll"));
+        ASSERT_TRUE(richEdit);
         // The wizard's viewer: read-only, multi-line, scrollable.
         viewer_ = CreateWindowExW(
             0, L"RichEdit20W", L"",
@@ -30,19 +29,11 @@ class ViewerText : public testing::Test {
     }
     void TearDown() override { DestroyWindow(viewer_); }
 
-    bool ShowsItsBeginning() const {
-        DWORD start = 1;
-        DWORD end = 1;
-        SendMessageW(viewer_, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
-                     reinterpret_cast<LPARAM>(&end));
-        return start == 0 && end == 0;
-    }
+    // Start and end of the selection in one value: 0 when the beginning shows.
+    LRESULT Selection() const { return SendMessageW(viewer_, EM_GETSEL, 0, 0); }
 
-    static HMODULE richEdit_;
     HWND viewer_ = nullptr;
 };
-
-HMODULE ViewerText::richEdit_ = nullptr;
 
 }  // namespace
 
@@ -53,7 +44,7 @@ TEST_F(ViewerText, LicenceShowsAsFormattedJapaneseTextNotAsRtfSource) {
     EXPECT_NE(std::wstring::npos, text.find(L"第1条（定義）"));
     EXPECT_EQ(std::wstring::npos, text.find(L"{\\rtf"));
     EXPECT_EQ(std::wstring::npos, text.find(L"\\'"));
-    EXPECT_TRUE(ShowsItsBeginning());
+    EXPECT_EQ(0, Selection());
     CHARFORMAT2W format = {};
     format.cbSize = sizeof(format);
     format.dwMask = CFM_BOLD;
@@ -96,5 +87,5 @@ TEST_F(ViewerText, WholeLogBeyondRichEditsDefaultLimitReplacesWhatWasShown) {
     // Rich Edit reports each line feed as a paragraph end: count the lines.
     const auto lines = SendMessageW(viewer_, EM_GETLINECOUNT, 0, 0);
     EXPECT_EQ(static_cast<LRESULT>(std::count(log.begin(), log.end(), L'\n') + 1), lines);
-    EXPECT_TRUE(ShowsItsBeginning());
+    EXPECT_EQ(0, Selection());
 }
