@@ -1,4 +1,4 @@
-// The log's line and buffer arithmetic, then the process-wide log as the program writes it.
+// The log's buffer arithmetic, then the process-wide log as the program writes it.
 #include "setup/install_log.h"
 
 #include <windows.h>
@@ -6,25 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-
-namespace {
-
-std::wstring LogLine(const wchar_t* format, ...) {
-    wchar_t line[kLogLineChars];
-    va_list args;
-    va_start(args, format);
-    FormatLogLine(line, format, args);
-    va_end(args);
-    return line;
-}
-
-}  // namespace
-
-TEST(InstallLog, EachLineEndsInOneLineFeedEvenWhenCut) {
-    EXPECT_EQ(L"C:\\x を作成できません。\n", LogLine(L"%s を作成できません。", L"C:\\x"));
-    const std::wstring longName(1500, L'x');
-    EXPECT_EQ(std::wstring(kLogLineChars - 2, L'x') + L"\n", LogLine(L"%s", longName.c_str()));
-}
 
 TEST(InstallLog, AppendThatWouldOverflowIsCutAndTerminated) {
     wchar_t log[10] = L"abcdef";
@@ -36,7 +17,7 @@ TEST(InstallLog, AppendThatWouldOverflowIsCutAndTerminated) {
     EXPECT_STREQ(L"abcdefgh", log);
 }
 
-TEST(InstallLog, OsMessageFollowsItsLineKeepsTheLastErrorAndFallsBackToTheNumber) {
+TEST(InstallLog, LinesEndInOneLineFeedEvenWhenCutAndOsMessagesKeepTheLastError) {
     AppendLogLine(L"インストールログ");
     SetLastError(ERROR_ACCESS_DENIED);
     AppendLogLine(L"%s をコピーできません。", L"C:\\target");
@@ -51,6 +32,8 @@ TEST(InstallLog, OsMessageFollowsItsLineKeepsTheLastErrorAndFallsBackToTheNumber
 
     SetLastError(0x2000FFFF);  // no system text
     AppendOsMessage();
-    EXPECT_EQ(log + L"OS Message:Error 536936447\n", ReadLogText());
     EXPECT_EQ(0x2000FFFFu, GetLastError());
+    AppendLogLine(L"%s", std::wstring(1500, L'x').c_str());  // cut to its 1,024-character line
+    EXPECT_EQ(log + L"OS Message:Error 536936447\n" + std::wstring(kLogLineChars - 2, L'x') + L"\n",
+              ReadLogText());
 }
