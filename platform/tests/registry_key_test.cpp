@@ -39,7 +39,7 @@ class RegistryKeyTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(RegistryKeyTest, EveryWayOutClosesTheHeldKey) {
+TEST_F(RegistryKeyTest, EveryWayOutClosesTheHeldKeyAndAFailedCreateHoldsNone) {
     HKEY held = nullptr;
     {
         RegistryKey key;
@@ -68,16 +68,13 @@ TEST_F(RegistryKeyTest, EveryWayOutClosesTheHeldKey) {
     held = key.Key();
     EXPECT_TRUE(key.Close());
     EXPECT_TRUE(IsClosed(held)) << "Close";
-    EXPECT_FALSE(key.IsOpen());
-}
 
-TEST_F(RegistryKeyTest, FailedCreateHoldsNoKeyAndWritesNothing) {
-    // A non-volatile key cannot be created below a volatile one.
+    // A non-volatile key cannot be created below a volatile one; the user key
+    // held before must not take the install mark instead.
     HKEY volatileRoot = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
               RegCreateKeyExW(HKEY_CURRENT_USER, kVolatileRoot, 0, nullptr, REG_OPTION_VOLATILE,
                               KEY_ALL_ACCESS, nullptr, &volatileRoot, nullptr));
-    RegistryKey key;
     ASSERT_TRUE(key.CreateUserProductKey());
     EXPECT_FALSE(key.CreateProductKey(volatileRoot));
     EXPECT_FALSE(key.IsOpen());
