@@ -12,11 +12,12 @@ FILETIME LastWrite(const std::wstring& path) {
     return data.ftLastWriteTime;
 }
 
+constexpr FILETIME kLongAgo = {0, 0x01000000};
+
 void BackDate(const std::wstring& path) {
     ScopedFileHandle file(
         CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    const FILETIME longAgo = {0, 0x01000000};
-    SetFileTime(file.get(), nullptr, nullptr, &longAgo);
+    ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &kLongAgo));
 }
 
 class ReinstallScenario : public WizardScenario {
@@ -51,9 +52,9 @@ TEST_F(ReinstallScenario, SecondRunReplacesARunningInstallationWhole) {
             CreateFileW(readme.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr));
         ASSERT_TRUE(file.valid());
     }
-    BackDate(StartMenuShortcutPath());
-    BackDate(DesktopShortcutPath());
-    const FILETIME oldShortcut = LastWrite(DesktopShortcutPath());
+    for (const std::wstring& link : {StartMenuShortcutPath(), DesktopShortcutPath()}) {
+        BackDate(link);
+    }
 
     ASSERT_NO_FATAL_FAILURE(StartShellWindow());
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(true));
@@ -63,7 +64,7 @@ TEST_F(ReinstallScenario, SecondRunReplacesARunningInstallationWhole) {
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), QueryService(kDService).currentState);
     for (const std::wstring& link : {StartMenuShortcutPath(), DesktopShortcutPath()}) {
         const FILETIME written = LastWrite(link);
-        EXPECT_NE(0, CompareFileTime(&oldShortcut, &written)) << "rewritten";
+        EXPECT_NE(0, CompareFileTime(&kLongAgo, &written)) << "rewritten";
     }
     EXPECT_EQ(1, ProductUninstallEntries());
     const RegistryValue install = ReadValue(HKEY_CURRENT_USER, kSettingsKey, L"Install");

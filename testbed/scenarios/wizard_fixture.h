@@ -60,19 +60,16 @@ inline std::wstring Layout(HWND dialog) {
     return layout;
 }
 
+// The id of the control with the keyboard focus in the dialog's thread, or 0.
 inline int FocusedControlId(HWND dialog) {
     GUITHREADINFO info = {};
     info.cbSize = sizeof(info);
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) ||
-        info.hwndFocus == nullptr) {
-        return 0;
-    }
-    return GetDlgCtrlID(info.hwndFocus);
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+    return info.hwndFocus != nullptr ? GetDlgCtrlID(info.hwndFocus) : 0;
 }
 
 inline bool MutexExists(const wchar_t* name) {
-    ScopedKernelHandle held(OpenMutexW(SYNCHRONIZE, FALSE, name));
-    return held.valid();
+    return ScopedKernelHandle(OpenMutexW(SYNCHRONIZE, FALSE, name)).valid();
 }
 
 // Whether the stand-in application starts within two seconds.
