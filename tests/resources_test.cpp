@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <imagehlp.h>
 
 #include <string>
 
+#include "platform/scoped_handle.h"
 #include "tests/dialog_template.h"
 #include "testbed/driver.h"
 
@@ -276,4 +278,32 @@ TEST_F(BuiltExe, ManifestAsksForAdministratorDpiAwarenessAndCommonControls6) {
     EXPECT_NE(std::string::npos, manifest.find("version=\"6.0.0.0\""));
     EXPECT_EQ(std::string::npos, manifest.find("supportedOS"))
         << "an OS list would change the version the program reports";
+}
+
+TEST_F(BuiltExe, IsCopiedToThePageFileWhenStartedFromAStickOrAShare) {
+    // The services it starts block USB storage: pages not yet read could no
+    // longer come from the stick the setup was started from.
+    const std::wstring path = BuildPath(L"Portvane_Setup.exe");
+    DWORD headerSum = 0;
+    DWORD computedSum = 0;
+    ASSERT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS),
+              MapFileAndCheckSumW(path.c_str(), &headerSum, &computedSum));
+    if (headerSum != 0) {
+        EXPECT_EQ(computedSum, headerSum) << "the bits were set after the checksum";
+    }
+    ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BYTE headers[4096] = {};
+    DWORD bytesRead = 0;
+    ASSERT_TRUE(file && ReadFile(file.get(), headers, sizeof(headers), &bytesRead, nullptr));
+    IMAGE_DOS_HEADER dos;
+    memcpy(&dos, headers, sizeof(dos));
+    ASSERT_LE(dos.e_lfanew + sizeof(IMAGE_NT_HEADERS32), bytesRead);
+    IMAGE_NT_HEADERS32 nt;
+    memcpy(&nt, headers + dos.e_lfanew, sizeof(nt));
+    ASSERT_EQ(static_cast<DWORD>(IMAGE_NT_SIGNATURE), nt.Signature);
+    EXPECT_EQ(IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP | IMAGE_FILE_NET_RUN_FROM_SWAP,
+              nt.FileHeader.Characteristics &
+                  (IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP | IMAGE_FILE_NET_RUN_FROM_SWAP));
+    EXPECT_EQ(headerSum, nt.OptionalHeader.CheckSum);
 }
