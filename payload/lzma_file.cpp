@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "payload/lzma_stream.h"
+#include "platform/file_in_use.h"
 #include "platform/scoped_handle.h"
 
 wchar_t g_temporaryOutputName[kPathChars] = L"";
@@ -117,15 +118,19 @@ bool DecodeFile(const wchar_t* sourcePath, const wchar_t* destinationPath) {
     // The decoded file replaces the source by a rename in the same folder: one
     // step that either happens or leaves the source as it was, where a copy
     // back could fail half-way, and that costs nothing where a copy costs a
-    // write of the whole file.
+    // write of the whole file. A scanner that opens either new file keeps the
+    // rename and the delete from working for a moment.
     bool placed = false;
     if (DecodeBetween(sourcePath, g_temporaryOutputName)) {
-        placed = MoveFileExW(g_temporaryOutputName, sourcePath, MOVEFILE_REPLACE_EXISTING) != FALSE;
+        placed = RetryWhileFileInUse([sourcePath] {
+            return MoveFileExW(g_temporaryOutputName, sourcePath, MOVEFILE_REPLACE_EXISTING) !=
+                   FALSE;
+        });
     }
     if (!placed) {
         // Also when the source could not be opened: the temporary file exists
         // from the moment its name was made.
-        DeleteFileW(g_temporaryOutputName);
+        RetryWhileFileInUse([] { return DeleteFileW(g_temporaryOutputName) != FALSE; });
     }
     return placed;
 }

@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "payload/module_table.h"
+#include "platform/file_in_use.h"
 #include "setup/process_state.h"
 
 namespace {
@@ -88,10 +89,10 @@ void RemoveStagingFolder() {
     for (const PayloadModule* row = kModuleTable; row->fileName != nullptr; ++row) {
         wchar_t path[kPathChars];
         if (StagingPathOf(row->fileName, path)) {
-            DeleteFileW(path);
+            RetryWhileFileInUse([&path] { return DeleteFileW(path) != FALSE; });
         }
     }
     g_stagingFolderHandle.reset();
-    RemoveDirectoryW(g_stagingFolderPath);
+    RetryWhileFileInUse([] { return RemoveDirectoryW(g_stagingFolderPath) != FALSE; });
     g_stagingFolderPath[0] = L'\0';
 }

@@ -39,6 +39,20 @@ TemporaryFolderSwitch::~TemporaryFolderSwitch() {
     SetEnvironmentVariableW(L"TEMP", temp_.empty() ? nullptr : temp_.c_str());
 }
 
+FileHeldBriefly::FileHeldBriefly(const std::wstring& path, unsigned milliseconds) {
+    ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    held_ = file.valid();
+    releaser_ = std::thread([file = std::move(file), milliseconds]() mutable {
+        Sleep(milliseconds);
+        file.reset();
+    });
+}
+
+FileHeldBriefly::~FileHeldBriefly() {
+    releaser_.join();
+}
+
 bool WriteBytes(const std::wstring& path, const Bytes& bytes) {
     ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));

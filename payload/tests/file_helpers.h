@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "payload/tests/test_data.h"
@@ -33,6 +34,22 @@ class TemporaryFolderSwitch {
   private:
     std::wstring tmp_;
     std::wstring temp_;
+};
+
+// Holds path open as a scanner does, sharing reading but not deletion, and
+// lets it go after milliseconds from another thread.
+class FileHeldBriefly {
+  public:
+    FileHeldBriefly(const std::wstring& path, unsigned milliseconds);
+    ~FileHeldBriefly();
+    FileHeldBriefly(const FileHeldBriefly&) = delete;
+    FileHeldBriefly& operator=(const FileHeldBriefly&) = delete;
+
+    bool held() const { return held_; }
+
+  private:
+    bool held_ = false;
+    std::thread releaser_;
 };
 
 bool WriteBytes(const std::wstring& path, const Bytes& bytes);

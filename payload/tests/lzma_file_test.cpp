@@ -104,10 +104,20 @@ TEST_F(LzmaFile, FailedDecodeLeavesTheSourceUnchanged) {
     }
 }
 
-TEST_F(LzmaFile, SourceThatCannotBeReplacedStaysAsItWas) {
-    // Another open handle that does not share deletion keeps the source from
-    // being replaced; the decode fails and the source is whole, not half-copied.
+TEST_F(LzmaFile, SourceHeldForAMomentIsReplacedAndOneHeldLongerStaysAsItWas) {
+    // A handle that does not share deletion keeps the source from being
+    // replaced: the decode waits out a scanner's short look...
     const std::wstring module = folder_ / L"Portvane_Tray.exe";
+    ASSERT_TRUE(WriteBytes(module, known_));
+    {
+        FileHeldBriefly scanner(module, 300);
+        ASSERT_TRUE(scanner.held());
+        EXPECT_TRUE(DecodeFile(module.c_str(), module.c_str()));
+    }
+    EXPECT_EQ(sample_, ReadBytes(module));
+
+    // ...but not a longer hold: then it fails and the source is whole, not
+    // half-copied.
     ASSERT_TRUE(WriteBytes(module, known_));
     ScopedFileHandle holder(CreateFileW(module.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -82,6 +82,12 @@ TEST_F(StagingFolder, IsANewUasFolderInTheTemporaryFolder) {
     EXPECT_TRUE(FolderExists(path));
     EXPECT_TRUE(NamesIn(path).empty());
 
+    // A scanner's short look at a module does not keep the folder behind.
+    wchar_t module[kPathChars];
+    ASSERT_TRUE(StagingPathOf(L"dm.exe", module));
+    ASSERT_TRUE(WriteBytes(module, Bytes(10, 1)));
+    FileHeldBriefly scanner(module, 300);
+    ASSERT_TRUE(scanner.held());
     RemoveStagingFolder();
     EXPECT_FALSE(FolderExists(path));
 }
