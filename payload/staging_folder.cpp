@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <sddl.h>
+#include <winternl.h>
 
 #include <cwchar>
 
@@ -21,6 +22,28 @@ constexpr const wchar_t* kPrivateFolderDacl = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;
 // temporary folder and could otherwise rename the staging folder away and put
 // a folder of their own under its name.
 ScopedFileHandle g_stagingFolderHandle;
+
+using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                              PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                              ULONG, PVOID, ULONG);
+
+// The object manager's name of a Win32 path: "\??\" before a full drive
+// path, in place of "\\?\" or "\\.\", and "\??\UNC\" in place of a
+// share's "\\".
+bool NtPathOf(const wchar_t* path, wchar_t (&out)[kPathChars + 8]) {
+    wchar_t full[kPathChars];
+    const DWORD length = GetFullPathNameW(path, kPathChars, full, nullptr);
+    if (length == 0 || length >= kPathChars) {
+        return false;
+    }
+    if (wcsncmp(full, L"\\\\?\\", 4) == 0 || wcsncmp(full, L"\\\\.\\", 4) == 0) {
+        return FormatText(out, L"\\??\\%s", full + 4);
+    }
+    if (wcsncmp(full, L"\\\\", 2) == 0) {
+        return FormatText(out, L"\\??\\UNC\\%s", full + 2);
+    }
+    return FormatText(out, L"\\??\\%s", full);
+}
 
 // Characters a module's staging path adds to the folder path: "\" and the
 // longest file name of the table; the in-place decode's "\UAS1A2B.tmp" is shorter.
@@ -43,15 +66,34 @@ ScopedLocalMemory PrivateFolderDescriptor() {
     return descriptor;
 }
 
-bool CreatePrivateFolder(const wchar_t* path) {
+ScopedFileHandle CreatePrivateFolder(const wchar_t* path) {
+    ScopedFileHandle folder;
     ScopedLocalMemory descriptor = PrivateFolderDescriptor();
-    if (!descriptor) {
-        return false;
+    wchar_t ntPath[kPathChars + 8];
+    const auto ntCreateFile = reinterpret_cast<NtCreateFileFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+    if (!descriptor || !NtPathOf(path, ntPath) || ntCreateFile == nullptr) {
+        return folder;
     }
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
-    // A folder of that name planted since the name was made must not be
-    // used: it would carry its maker's access.
-    return CreateDirectoryW(path, &attributes) != FALSE;
+    UNICODE_STRING name;
+    name.Length = static_cast<USHORT>(wcslen(ntPath) * sizeof(wchar_t));
+    name.MaximumLength = sizeof(ntPath);
+    name.Buffer = ntPath;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, descriptor.get());
+    IO_STATUS_BLOCK status;
+    HANDLE created = INVALID_HANDLE_VALUE;
+    // The folder is made and opened in one step: between a CreateDirectoryW
+    // and an open of the name, the folder could be swapped for another. A
+    // folder of that name planted before must not be used at all: it would
+    // carry its maker's access.
+    if (NT_SUCCESS(ntCreateFile(&created, FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &status,
+                                nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT,
+                                nullptr, 0))) {
+        folder.reset(created);
+    }
+    return folder;
 }
 
 bool CreateStagingFolder() {
@@ -66,14 +108,15 @@ bool CreateStagingFolder() {
         return false;
     }
     DeleteFileW(folder);
-    if (wcslen(folder) + LongestModuleSuffix() >= kPathChars || !CreatePrivateFolder(folder)) {
+    if (wcslen(folder) + LongestModuleSuffix() >= kPathChars) {
+        return false;
+    }
+    g_stagingFolderHandle = CreatePrivateFolder(folder);
+    if (!g_stagingFolderHandle) {
         return false;
     }
     wcscpy(g_stagingFolderPath, folder);
-    g_stagingFolderHandle.reset(CreateFileW(folder, FILE_LIST_DIRECTORY,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return g_stagingFolderHandle.valid();
+    return true;
 }
 
 bool StagingPathOf(const wchar_t* fileName, wchar_t (&out)[kPathChars]) {

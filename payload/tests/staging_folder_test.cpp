@@ -123,8 +123,19 @@ TEST_F(StagingFolder, PlantedFolderIsRefused) {
     ScratchFolder scratch;
     const std::wstring planted = scratch / L"uas1A2B.tmp";
     ASSERT_TRUE(CreateDirectoryW(planted.c_str(), nullptr));
-    EXPECT_FALSE(CreatePrivateFolder(planted.c_str()));
-    EXPECT_TRUE(CreatePrivateFolder((scratch / L"uas1A2C.tmp").c_str()));
+    EXPECT_FALSE(CreatePrivateFolder(planted.c_str()).valid());
+    const std::wstring plantedFile = scratch / L"uas1A2C.tmp";
+    ASSERT_TRUE(WriteBytes(plantedFile, Bytes(1, 0)));
+    EXPECT_FALSE(CreatePrivateFolder(plantedFile.c_str()).valid());
+
+    for (const std::wstring& fresh :
+         {scratch / L"uas1A2D.tmp", L"\\\\?\\" + scratch / L"uas1A2E.tmp"}) {
+        ScopedFileHandle folder = CreatePrivateFolder(fresh.c_str());
+        BY_HANDLE_FILE_INFORMATION information;
+        ASSERT_TRUE(GetFileInformationByHandle(folder.get(), &information));
+        EXPECT_TRUE(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        EXPECT_FALSE(MoveFileW(fresh.c_str(), (fresh + L".moved").c_str()));
+    }
 }
 
 TEST_F(StagingFolder, CannotBeRenamedAwayWhileItExists) {
