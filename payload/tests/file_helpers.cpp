@@ -39,18 +39,16 @@ TemporaryFolderSwitch::~TemporaryFolderSwitch() {
     SetEnvironmentVariableW(L"TEMP", temp_.empty() ? nullptr : temp_.c_str());
 }
 
-FileHeldBriefly::FileHeldBriefly(const std::wstring& path, unsigned milliseconds) {
+std::thread HoldFileFor(const std::wstring& path, unsigned milliseconds) {
     ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    held_ = file.valid();
-    releaser_ = std::thread([file = std::move(file), milliseconds]() mutable {
+    if (!file) {
+        return std::thread();
+    }
+    return std::thread([file = std::move(file), milliseconds]() mutable {
         Sleep(milliseconds);
         file.reset();
     });
-}
-
-FileHeldBriefly::~FileHeldBriefly() {
-    releaser_.join();
 }
 
 bool WriteBytes(const std::wstring& path, const Bytes& bytes) {

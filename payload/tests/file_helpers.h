@@ -37,20 +37,8 @@ class TemporaryFolderSwitch {
 };
 
 // Holds path open as a scanner does, sharing reading but not deletion, and
-// lets it go after milliseconds from another thread.
-class FileHeldBriefly {
-  public:
-    FileHeldBriefly(const std::wstring& path, unsigned milliseconds);
-    ~FileHeldBriefly();
-    FileHeldBriefly(const FileHeldBriefly&) = delete;
-    FileHeldBriefly& operator=(const FileHeldBriefly&) = delete;
-
-    bool held() const { return held_; }
-
-  private:
-    bool held_ = false;
-    std::thread releaser_;
-};
+// lets it go after milliseconds; not joinable when path cannot be opened.
+std::thread HoldFileFor(const std::wstring& path, unsigned milliseconds);
 
 bool WriteBytes(const std::wstring& path, const Bytes& bytes);
 Bytes ReadBytes(const std::wstring& path);

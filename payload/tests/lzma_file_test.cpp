@@ -109,11 +109,10 @@ TEST_F(LzmaFile, SourceHeldForAMomentIsReplacedAndOneHeldLongerStaysAsItWas) {
     // replaced: the decode waits out a scanner's short look...
     const std::wstring module = folder_ / L"Portvane_Tray.exe";
     ASSERT_TRUE(WriteBytes(module, known_));
-    {
-        FileHeldBriefly scanner(module, 300);
-        ASSERT_TRUE(scanner.held());
-        EXPECT_TRUE(DecodeFile(module.c_str(), module.c_str()));
-    }
+    std::thread scanner = HoldFileFor(module, 300);
+    ASSERT_TRUE(scanner.joinable());
+    EXPECT_TRUE(DecodeFile(module.c_str(), module.c_str()));
+    scanner.join();
     EXPECT_EQ(sample_, ReadBytes(module));
 
     // ...but not a longer hold: then it fails and the source is whole, not
