@@ -1,14 +1,14 @@
-// The extraction sequence: per row, the packed resource is written to its
-// staging path and decoded there in place; a second thread checks each
-// decoded file against the build's digest meanwhile.
+// The extraction sequence: per row, the packed resource is checked against
+// the build's digest, written to its staging path and decoded there in place.
+// The decoder is deterministic, so sound packed bytes give sound files.
 #include "payload/extract.h"
 
-#include "payload/digest_checker.h"
 #include "payload/lzma_file.h"
 #include "payload/module_table.h"
 #include "platform/scoped_handle.h"
 
-bool WriteModuleResource(HMODULE module, const wchar_t* fileName, const wchar_t* resourceName) {
+bool WriteModuleResource(HMODULE module, const wchar_t* fileName, const wchar_t* resourceName,
+                         HCRYPTPROV provider, const unsigned char (&digest)[kDigestBytes]) {
     HRSRC resource = FindResourceW(module, resourceName, L"MODULE");
     if (resource == nullptr) {
         return false;
@@ -17,7 +17,8 @@ bool WriteModuleResource(HMODULE module, const wchar_t* fileName, const wchar_t*
     HGLOBAL loaded = size != 0 ? LoadResource(module, resource) : nullptr;
     const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
     wchar_t path[kPathChars];
-    if (bytes == nullptr || !StagingPathOf(fileName, path)) {
+    if (bytes == nullptr || !BytesMatchDigest(provider, bytes, size, digest) ||
+        !StagingPathOf(fileName, path)) {
         return false;
     }
     ScopedFileHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -40,21 +41,21 @@ bool ExtractPayloadFrom(HMODULE module) {
     if (!CreateStagingFolder() || !LoadModuleDigests(module, digests)) {
         return false;
     }
-    DigestChecker checker(digests);
-    if (!checker.Start()) {
+    const ScopedCryptProvider provider = AcquireDigestProvider();
+    if (!provider) {
         return false;
     }
     for (size_t row = 0; kModuleTable[row].fileName != nullptr; ++row) {
         const PayloadModule& payloadModule = kModuleTable[row];
         wchar_t path[kPathChars];
         if (!StagingPathOf(payloadModule.fileName, path) ||
-            !WriteModuleResource(module, payloadModule.fileName, payloadModule.resourceName) ||
+            !WriteModuleResource(module, payloadModule.fileName, payloadModule.resourceName,
+                                 provider.get(), digests.rows[row]) ||
             !DecodeFile(path, path)) {
             return false;
         }
-        checker.Submit(row);
     }
-    return checker.Finish();
+    return true;
 }
 
 bool ExtractPayload() {

@@ -4,9 +4,10 @@
 
 #include <windows.h>
 
+#include "payload/module_digest.h"
 #include "payload/staging_folder.h"
 
-// Creates the staging folder and extracts, decodes and checks every module of
+// Creates the staging folder and checks, extracts and decodes every module of
 // the table from the program's own resources; false at the first failed row.
 // The caller removes the staging folder afterwards in either case.
 bool ExtractPayload();
@@ -15,5 +16,7 @@ bool ExtractPayload();
 bool ExtractPayloadFrom(HMODULE module);
 
 // Writes the packed bytes of the "MODULE" resource resourceName of module to
-// the staging path of fileName, in one write straight from the resource.
-bool WriteModuleResource(HMODULE module, const wchar_t* fileName, const wchar_t* resourceName);
+// the staging path of fileName, in one write straight from the resource, once
+// they are found to have the expected digest; otherwise writes nothing.
+bool WriteModuleResource(HMODULE module, const wchar_t* fileName, const wchar_t* resourceName,
+                         HCRYPTPROV provider, const unsigned char (&digest)[kDigestBytes]);

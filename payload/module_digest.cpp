@@ -1,4 +1,4 @@
-// Integrity of the extracted payload: an LZMA stream carries no checksum, so
+// Integrity of the packed payload: an LZMA stream carries no checksum, so
 // damaged bytes could otherwise decode into a wrong program.
 #include "payload/module_digest.h"
 
@@ -7,9 +7,6 @@
 #include "setup/resource_ids.h"
 
 namespace {
-
-// Small enough to keep the extraction's memory near the decoder's dictionary.
-constexpr DWORD kDigestReadBytes = 65536;
 
 struct CryptHashTraits {
     static HCRYPTHASH Invalid() { return 0; }
@@ -40,33 +37,19 @@ ScopedCryptProvider AcquireDigestProvider() {
     return provider;
 }
 
-bool DigestOfFile(HCRYPTPROV provider, const wchar_t* path, unsigned char (&digest)[kDigestBytes]) {
-    ScopedFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+bool DigestOfBytes(HCRYPTPROV provider, const void* bytes, DWORD size,
+                   unsigned char (&digest)[kDigestBytes]) {
     ScopedCryptHash hash;
-    if (!file || !CryptCreateHash(provider, CALG_SHA_256, 0, 0, hash.receive())) {
-        return false;
-    }
-    unsigned char buffer[kDigestReadBytes];
-    for (;;) {
-        DWORD bytesRead = 0;
-        if (!ReadFile(file.get(), buffer, kDigestReadBytes, &bytesRead, nullptr)) {
-            return false;
-        }
-        if (bytesRead == 0) {
-            break;
-        }
-        if (!CryptHashData(hash.get(), buffer, bytesRead, 0)) {
-            return false;
-        }
-    }
     DWORD digestSize = kDigestBytes;
-    return CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &digestSize, 0) &&
+    return CryptCreateHash(provider, CALG_SHA_256, 0, 0, hash.receive()) &&
+           CryptHashData(hash.get(), static_cast<const BYTE*>(bytes), size, 0) &&
+           CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &digestSize, 0) &&
            digestSize == kDigestBytes;
 }
 
-bool FileMatchesDigest(HCRYPTPROV provider, const wchar_t* path,
-                       const unsigned char (&expected)[kDigestBytes]) {
+bool BytesMatchDigest(HCRYPTPROV provider, const void* bytes, DWORD size,
+                      const unsigned char (&expected)[kDigestBytes]) {
     unsigned char actual[kDigestBytes];
-    return DigestOfFile(provider, path, actual) && std::memcmp(actual, expected, kDigestBytes) == 0;
+    return DigestOfBytes(provider, bytes, size, actual) &&
+           std::memcmp(actual, expected, kDigestBytes) == 0;
 }

@@ -1,6 +1,6 @@
-// SHA-256 digests of the unpacked payload modules: the build's list, carried
-// as a resource of the program, and the digest of an extracted file, computed
-// with the Windows crypto API.
+// SHA-256 digests of the packed payload modules: the build's list, carried as
+// a resource of the program, and the digest of bytes in memory, computed with
+// the Windows crypto API.
 #pragma once
 
 #include <windows.h>
@@ -28,13 +28,14 @@ struct CryptProviderTraits {
 };
 using ScopedCryptProvider = ScopedHandle<HCRYPTPROV, CryptProviderTraits>;
 
-// A provider of SHA-256 hashes. Acquiring one costs milliseconds, so a series
-// of files is hashed with one provider.
+// A provider of SHA-256 hashes. Acquiring one costs milliseconds, so all the
+// modules are hashed with one provider.
 ScopedCryptProvider AcquireDigestProvider();
 
-// SHA-256 of the file's whole content.
-bool DigestOfFile(HCRYPTPROV provider, const wchar_t* path, unsigned char (&digest)[kDigestBytes]);
+// SHA-256 of size bytes at bytes.
+bool DigestOfBytes(HCRYPTPROV provider, const void* bytes, DWORD size,
+                   unsigned char (&digest)[kDigestBytes]);
 
-// True when the file's content has the expected digest.
-bool FileMatchesDigest(HCRYPTPROV provider, const wchar_t* path,
-                       const unsigned char (&expected)[kDigestBytes]);
+// True when the bytes have the expected digest.
+bool BytesMatchDigest(HCRYPTPROV provider, const void* bytes, DWORD size,
+                      const unsigned char (&expected)[kDigestBytes]);

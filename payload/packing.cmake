@@ -1,5 +1,5 @@
 # Packs the ten product files into LZMA-alone streams and writes the resource
-# script that carries them, with the SHA-256 of every unpacked file, into the
+# script that carries them, with the SHA-256 of every packed stream, into the
 # setup. The top-level build adds ${PV_PAYLOAD_RC} to the setup's sources.
 
 # File names in module table order (payload/module_table.cpp); each resource is
@@ -24,7 +24,6 @@ endif()
 
 set(packed_dir ${CMAKE_CURRENT_BINARY_DIR}/modules)
 set(packed_files)
-set(source_files)
 foreach(file_name ${PV_PAYLOAD_MODULES})
     set(source ${PORTVANE_PAYLOAD_DIR}/${file_name})
     set(packed ${packed_dir}/${file_name}.lzma)
@@ -35,18 +34,15 @@ foreach(file_name ${PV_PAYLOAD_MODULES})
         COMMENT "Packing payload module ${file_name}"
         VERBATIM)
     list(APPEND packed_files ${packed})
-    list(APPEND source_files ${source})
 endforeach()
 
 set(PV_PAYLOAD_RC ${CMAKE_CURRENT_BINARY_DIR}/payload_modules.rc
     CACHE INTERNAL "Resource script of the packed payload modules and their digests")
 add_custom_command(OUTPUT ${PV_PAYLOAD_RC}
-    COMMAND ${CMAKE_COMMAND} "-DMODULES=${PV_PAYLOAD_MODULES}" -DSOURCE_DIR=${PORTVANE_PAYLOAD_DIR}
-            -DPACKED_DIR=${packed_dir} -DRESOURCE_IDS=${PROJECT_SOURCE_DIR}/setup/resource_ids.h
-            -DOUTPUT=${PV_PAYLOAD_RC}
+    COMMAND ${CMAKE_COMMAND} "-DMODULES=${PV_PAYLOAD_MODULES}" -DPACKED_DIR=${packed_dir}
+            -DRESOURCE_IDS=${PROJECT_SOURCE_DIR}/setup/resource_ids.h -DOUTPUT=${PV_PAYLOAD_RC}
             -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/write_payload_rc.cmake
-    DEPENDS ${packed_files} ${source_files}
-            ${CMAKE_CURRENT_SOURCE_DIR}/cmake/write_payload_rc.cmake
+    DEPENDS ${packed_files} ${CMAKE_CURRENT_SOURCE_DIR}/cmake/write_payload_rc.cmake
     COMMENT "Writing the payload resource script"
     VERBATIM)
 add_custom_target(pv_payload_modules DEPENDS ${PV_PAYLOAD_RC})

@@ -96,7 +96,6 @@ section_payload() {
         lzma_alone e "$name" "$packed/$(basename "$name").lzma" -d24 -lc3 -lp0 -pb2 \
             >/dev/null 2>&1
     done
-    (cd "$files" && sha256sum -- *) >"$packed/SHA256SUMS"
 
     local image="$BENCH_DIR/payload-image.exe" own memory
     if ! run_wine "$bench" prepare "$(winepath -w "$packed")" "$(winepath -w "$image")" ||
@@ -120,11 +119,14 @@ section_payload() {
         alone_times+="$(awk -v a="$start" -v b="$(now_ms)" 'BEGIN { print b - a }')"$'\n'
     done
 
-    local unpacked packed_bytes decode_min decode_median extract_min extract_median
+    local unpacked packed_bytes decode_min decode_median hash_min hash_median
+    local extract_min extract_median
     unpacked=$(value_of unpacked_bytes <<<"$own")
     packed_bytes=$(value_of packed_bytes <<<"$own")
     decode_min=$(value_of decode_ms_min <<<"$own")
     decode_median=$(value_of decode_ms_median <<<"$own")
+    hash_min=$(value_of hash_ms_min <<<"$own")
+    hash_median=$(value_of hash_ms_median <<<"$own")
     extract_min=$(value_of extract_ms_min <<<"$own")
     extract_median=$(value_of extract_ms_median <<<"$own")
     local xz_min xz_median alone_min alone_median
@@ -145,14 +147,16 @@ section_payload() {
         "$xz_min" "$xz_median" "$(throughput "$unpacked" "$xz_min")"
     printf '%-48s %10s %10s %12s\n' "lzma_alone d (native, ten runs)" \
         "$alone_min" "$alone_median" "$(throughput "$unpacked" "$alone_min")"
-    printf '%-48s %10s %10s\n' "whole extraction (write, decode, place, check)" \
+    printf '%-48s %10s %10s %12s\n' "hashing of the packed modules (SHA-256)" \
+        "$hash_min" "$hash_median" "$(throughput "$packed_bytes" "$hash_min")"
+    printf '%-48s %10s %10s\n' "whole extraction (check, write, decode, place)" \
         "$extract_min" "$extract_median"
     echo "own decode throughput / xz:         $(ratio "$xz_min" "$decode_min") (min)," \
         "$(ratio "$xz_median" "$decode_median") (median); target >= 0.95"
     echo "own decode throughput / lzma_alone: $(ratio "$alone_min" "$decode_min") (min)," \
         "$(ratio "$alone_median" "$decode_median") (median)"
     echo "whole extraction / pure decode:     $(ratio "$extract_min" "$decode_min") (min)," \
-        "$(ratio "$extract_median" "$decode_median") (median); target <= 1.25"
+        "$(ratio "$extract_median" "$decode_median") (median); target <= 1.15"
     echo "private bytes (committed, sampled): peak $((commit_peak / 1024)) MiB" \
         "($commit_peak KiB), $(((commit_peak - commit_before) / 1024)) MiB above the" \
         "$((commit_before / 1024)) MiB before extraction; target <= 20 MiB"
@@ -317,6 +321,8 @@ section_startup() {
     printf '%-48s %10s %10s\n' "entry to the welcome page's first paint" \
         "$welcome_min" "$welcome_median"
     printf '%-48s %10s %10s\n' "pure decode of the same modules" "$decode_min" "$decode_median"
+    printf '%-48s %10s %10s\n' "hashing of the same modules (SHA-256)" \
+        "$(value_of hash_ms_min <<<"$own")" "$(value_of hash_ms_median <<<"$own")"
     printf '%-48s %10s %10s\n' "whole extraction of the same modules" \
         "$(value_of extract_ms_min <<<"$own")" "$(value_of extract_ms_median <<<"$own")"
     echo "entry to welcome / pure decode:     $(ratio "$welcome_min" "$decode_min") (min)," \

@@ -2,8 +2,9 @@
 // reports the extraction's peak memory. Driven by scripts/benchmark.sh:
 //   payload_bench prepare PACKED_DIR IMAGE   copy of this program carrying the
 //                                            packed modules of PACKED_DIR (each
-//                                            <file name>.lzma, digests in SHA256SUMS)
-//   payload_bench time IMAGE ROUNDS          pure decode and whole extraction
+//                                            <file name>.lzma) and their digests
+//   payload_bench time IMAGE ROUNDS          pure decode, hashing of the packed
+//                                            modules and whole extraction
 //   payload_bench memory IMAGE               one extraction, peak memory
 // Results are "key value" lines on standard output.
 #include <windows.h>
@@ -43,27 +44,6 @@ Bytes ReadWholeFile(const std::wstring& path) {
     return bytes;
 }
 
-// sha256sum lines: 64 hex digits, two separators, the file name.
-bool ParseDigests(const std::wstring& folder, ModuleDigests& digests) {
-    const Bytes text = ReadWholeFile(folder + L"\\SHA256SUMS");
-    const std::string lines(text.begin(), text.end());
-    for (size_t row = 0; row < kModuleCount; ++row) {
-        char name[64];
-        std::snprintf(name, sizeof(name), "%ls\n", kModuleTable[row].fileName);
-        const size_t at = lines.find(name);
-        if (at == std::string::npos || at < 66) {
-            std::fprintf(stderr, "no digest for %ls\n", kModuleTable[row].fileName);
-            return false;
-        }
-        for (size_t i = 0; i < kDigestBytes; ++i) {
-            unsigned value = 0;
-            std::sscanf(lines.c_str() + at - 66 + 2 * i, "%2x", &value);
-            digests.rows[row][i] = static_cast<unsigned char>(value);
-        }
-    }
-    return true;
-}
-
 int Prepare(const std::wstring& folder, const std::wstring& image) {
     std::vector<Bytes> packed;
     for (const PayloadModule* row = kModuleTable; row->fileName != nullptr; ++row) {
@@ -73,12 +53,16 @@ int Prepare(const std::wstring& folder, const std::wstring& image) {
             return 1;
         }
     }
+    const ScopedCryptProvider provider = AcquireDigestProvider();
     ModuleDigests digests;
-    if (!ParseDigests(folder, digests)) {
-        return 1;
-    }
     std::vector<ResourceItem> resources;
     for (size_t row = 0; row < kModuleCount; ++row) {
+        if (!provider ||
+            !DigestOfBytes(provider.get(), packed[row].data(),
+                           static_cast<DWORD>(packed[row].size()), digests.rows[row])) {
+            std::fprintf(stderr, "cannot hash %ls.lzma\n", kModuleTable[row].fileName);
+            return 1;
+        }
         resources.push_back({L"MODULE", kModuleTable[row].resourceName, packed[row].data(),
                              static_cast<DWORD>(packed[row].size())});
     }
@@ -98,19 +82,25 @@ double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
            static_cast<double>(frequency.QuadPart);
 }
 
+// The mapped bytes of row's "MODULE" resource in image; null when missing.
+const void* PackedModule(HMODULE image, const PayloadModule& row, DWORD& size) {
+    HRSRC resource = FindResourceW(image, row.resourceName, L"MODULE");
+    HGLOBAL loaded = resource != nullptr ? LoadResource(image, resource) : nullptr;
+    size = resource != nullptr ? SizeofResource(image, resource) : 0;
+    return loaded != nullptr ? LockResource(loaded) : nullptr;
+}
+
 // Decodes every module from the mapped resource to a counting writer.
 bool DecodeAll(HMODULE image, unsigned long long& packedBytes, unsigned long long& unpackedBytes,
                double& milliseconds) {
     packedBytes = unpackedBytes = 0;
     milliseconds = 0;
     for (const PayloadModule* row = kModuleTable; row->fileName != nullptr; ++row) {
-        HRSRC resource = FindResourceW(image, row->resourceName, L"MODULE");
-        HGLOBAL loaded = resource != nullptr ? LoadResource(image, resource) : nullptr;
-        const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+        DWORD size = 0;
+        const void* bytes = PackedModule(image, *row, size);
         if (bytes == nullptr) {
             return false;
         }
-        const DWORD size = SizeofResource(image, resource);
         MemoryReader reader(static_cast<const unsigned char*>(bytes), size);
         CountingWriter writer;
         LARGE_INTEGER start, end;
@@ -125,6 +115,23 @@ bool DecodeAll(HMODULE image, unsigned long long& packedBytes, unsigned long lon
         unpackedBytes += writer.total();
     }
     return true;
+}
+
+// Hashes every module as the extraction checks it, with a provider of its own.
+bool HashAll(HMODULE image, double& milliseconds) {
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    const ScopedCryptProvider provider = AcquireDigestProvider();
+    bool hashed = provider.valid();
+    for (const PayloadModule* row = kModuleTable; hashed && row->fileName != nullptr; ++row) {
+        DWORD size = 0;
+        const void* bytes = PackedModule(image, *row, size);
+        unsigned char digest[kDigestBytes];
+        hashed = bytes != nullptr && DigestOfBytes(provider.get(), bytes, size, digest);
+    }
+    QueryPerformanceCounter(&end);
+    milliseconds = Milliseconds(start, end);
+    return hashed;
 }
 
 bool ExtractOnce(HMODULE image, double& milliseconds) {
@@ -158,26 +165,31 @@ int Time(const std::wstring& imagePath, int rounds) {
         return 1;
     }
     std::vector<double> decodeTimes;
+    std::vector<double> hashTimes;
     std::vector<double> extractTimes;
     unsigned long long packedBytes = 0;
     unsigned long long unpackedBytes = 0;
     // One untimed round of each first, so that both start with warm caches.
     for (int round = -1; round < rounds; ++round) {
         double decodeMs = 0;
+        double hashMs = 0;
         double extractMs = 0;
         if (!DecodeAll(image.get(), packedBytes, unpackedBytes, decodeMs) ||
-            !ExtractOnce(image.get(), extractMs)) {
+            !HashAll(image.get(), hashMs) || !ExtractOnce(image.get(), extractMs)) {
             std::fprintf(stderr, "round %d failed\n", round);
             return 1;
         }
         if (round >= 0) {
             decodeTimes.push_back(decodeMs);
+            hashTimes.push_back(hashMs);
             extractTimes.push_back(extractMs);
         }
     }
     std::printf("packed_bytes %llu\nunpacked_bytes %llu\n", packedBytes, unpackedBytes);
     std::printf("decode_ms_min %.2f\ndecode_ms_median %.2f\n",
                 *std::min_element(decodeTimes.begin(), decodeTimes.end()), Median(decodeTimes));
+    std::printf("hash_ms_min %.2f\nhash_ms_median %.2f\n",
+                *std::min_element(hashTimes.begin(), hashTimes.end()), Median(hashTimes));
     std::printf("extract_ms_min %.2f\nextract_ms_median %.2f\n",
                 *std::min_element(extractTimes.begin(), extractTimes.end()), Median(extractTimes));
     return 0;

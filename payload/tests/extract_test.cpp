@@ -113,12 +113,20 @@ TEST_F(Extraction, LicenceIsFoundWithoutRegardToLetterCase) {
     EXPECT_EQ("{\\rtf1", std::string(licence.begin(), licence.begin() + 6));
 }
 
-TEST_F(Extraction, WritesThePackedBytesOfAModuleAsTheyAre) {
+TEST_F(Extraction, WritesThePackedBytesOfAModuleOnlyWhenTheyMatchTheirDigest) {
+    ModuleDigests digests;
+    ASSERT_TRUE(LoadModuleDigests(nullptr, digests));
+    const unsigned char(&readme)[kDigestBytes] = digests.rows[7];
+    const ScopedCryptProvider provider = AcquireDigestProvider();
+    ASSERT_TRUE(provider.valid());
     ASSERT_TRUE(CreateStagingFolder());
-    ASSERT_TRUE(WriteModuleResource(nullptr, L"Readme.rtf", L"Readme_rtf"));
+    ASSERT_TRUE(WriteModuleResource(nullptr, L"Readme.rtf", L"Readme_rtf", provider.get(), readme));
     EXPECT_EQ(PackedModule(L"Readme_rtf"),
               ReadBytes(std::wstring(g_stagingFolderPath) + L"\\Readme.rtf"));
-    EXPECT_FALSE(WriteModuleResource(nullptr, L"Missing.exe", L"Missing_exe"));
+    EXPECT_FALSE(
+        WriteModuleResource(nullptr, L"License.rtf", L"License_rtf", provider.get(), readme));
+    EXPECT_FALSE(
+        WriteModuleResource(nullptr, L"Missing.exe", L"Missing_exe", provider.get(), readme));
     EXPECT_EQ(Names{L"Readme.rtf"}, NamesIn(g_stagingFolderPath));
 }
 
@@ -134,12 +142,13 @@ TEST_F(Extraction, MissingModuleFailsAtItsRowAndExtractsNoLaterRow) {
     EXPECT_EQ(FileNamesOfRows(3), NamesIn(g_stagingFolderPath));
 }
 
-TEST_F(Extraction, DamagedModuleFails) {
+TEST_F(Extraction, DamagedModuleFailsBeforeAnyOfItIsWritten) {
     Bytes damaged = PackedModule(L"DiskInfo_dll");
     ASSERT_GT(damaged.size(), 1000u);
     damaged[damaged.size() / 2] ^= 0x01;
     Use(Module(L"DiskInfo_dll"), damaged);
     EXPECT_FALSE(ExtractFromCopy());
+    EXPECT_EQ(FileNamesOfRows(5), NamesIn(g_stagingFolderPath));
 }
 
 TEST_F(Extraction, ModuleThatDecodesToOtherContentFailsItsDigest) {

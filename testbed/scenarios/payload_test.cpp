@@ -1,6 +1,7 @@
 // The payload as a user's machine sees it: extracted at start into a staging
 // folder of its own, refused whole when a module is missing or damaged, and
 // gone after the setup ends.
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -50,6 +51,14 @@ std::string PackedModule(const wchar_t* resourceName) {
     return std::string(data, SizeofResource(exe.get(), found));
 }
 
+// Case is not significant in the temporary folder.
+std::vector<std::wstring> SortedIgnoringCase(std::vector<std::wstring> names) {
+    std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
+        return _wcsicmp(a.c_str(), b.c_str()) < 0;
+    });
+    return names;
+}
+
 class PayloadScenario : public SetupScenario {
 protected:
     void TearDown() override {
@@ -59,6 +68,32 @@ protected:
         }
     }
 
+    // The one staging folder the setup under test made.
+    std::wstring NewStagingFolder() {
+        std::vector<std::wstring> added;
+        for (const std::wstring& folder : StagingFolders()) {
+            if (std::find(stagingBefore_.begin(), stagingBefore_.end(), folder) == stagingBefore_.end()) {
+                added.push_back(folder);
+            }
+        }
+        EXPECT_EQ(1u, added.size()) << "one new staging folder";
+        return added.empty() ? std::wstring() : added[0];
+    }
+
+    // The folder holds the first rows of the module table, each at its
+    // unpacked size, and nothing else: no packed copy, no later row.
+    void ExpectRowsExtracted(const std::wstring& folder, size_t rows) {
+        std::vector<std::wstring> expected;
+        for (size_t row = 0; row < rows; ++row) {
+            const wchar_t* name = kModules[row].fileName;
+            expected.push_back(name);
+            EXPECT_EQ(FileSize(BuildPath(std::wstring(L"payload-files\\") + name)),
+                      FileSize(folder + L"\\" + name))
+                << name;
+        }
+        EXPECT_EQ(SortedIgnoringCase(expected), SortedIgnoringCase(ListFiles(folder)));
+    }
+
     // A copy of the built setup beside it, to be damaged by the test.
     std::wstring CopyOfSetup(const wchar_t* name) {
         damagedExe_ = BuildPath(name);
@@ -66,8 +101,9 @@ protected:
         return damagedExe_;
     }
 
-    // The damaged setup refuses with message 104 and leaves no staging folder.
-    void ExpectExtractionRefused(const std::wstring& exe) {
+    // The damaged setup refuses with message 104 once the rows before the
+    // damaged one are extracted, and leaves no staging folder.
+    void ExpectExtractionRefused(const std::wstring& exe, size_t rowsBeforeDamage) {
         const std::vector<std::wstring> temporaryBefore = TemporaryFolderEntries();
         setup_ = LaunchProgram(exe);
         MessageBoxInfo box = WaitForMessageBox(setup_.processId, kStartTimeoutMs);
@@ -77,6 +113,14 @@ protected:
         EXPECT_FALSE(box.hasIcon);
         EXPECT_TRUE(box.topmost) << "a system-modal box stays on top";
         SaveScreenshot(box.window, L"message-104-cannot-install");
+
+        const std::wstring staging = NewStagingFolder();
+        ExpectRowsExtracted(staging, rowsBeforeDamage);
+        std::vector<std::wstring> temporaryExpected = temporaryBefore;
+        temporaryExpected.push_back(staging.substr(staging.find_last_of(L'\\') + 1));
+        EXPECT_EQ(SortedIgnoringCase(temporaryExpected), SortedIgnoringCase(TemporaryFolderEntries()))
+            << "no temporary decoding file beside the staging folder";
+
         DismissMessageBox(box);
         EXPECT_EQ(1u, WaitForExit(setup_, kStartTimeoutMs));
         EXPECT_EQ(temporaryBefore, TemporaryFolderEntries())
@@ -92,31 +136,13 @@ TEST_F(PayloadScenario, StagingFolderHoldsExactlyTheTenUnpackedFilesUntilExit) {
     setup_ = LaunchSetup();
     HWND wizard = WaitForDialog(setup_.processId, kCaptionText, kStartTimeoutMs);
     ASSERT_NE(nullptr, wizard);
-
-    std::vector<std::wstring> added;
-    for (const std::wstring& folder : StagingFolders()) {
-        if (std::find(stagingBefore_.begin(), stagingBefore_.end(), folder) == stagingBefore_.end()) {
-            added.push_back(folder);
-        }
-    }
-    ASSERT_EQ(1u, added.size()) << "one new staging folder";
-    std::vector<std::wstring> expected;
-    for (const ModuleFile& module : kModules) {
-        expected.push_back(module.fileName);
-        const long long unpacked =
-            FileSize(BuildPath(std::wstring(L"payload-files\\") + module.fileName));
-        EXPECT_EQ(unpacked, FileSize(added[0] + L"\\" + module.fileName)) << module.fileName;
-    }
-    std::vector<std::wstring> present = ListFiles(added[0]);
-    std::sort(expected.begin(), expected.end(),
-              [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
-    std::sort(present.begin(), present.end(),
-              [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
-    EXPECT_EQ(expected, present) << "no packed copy or temporary file is left beside them";
+    const std::wstring staging = NewStagingFolder();
+    ASSERT_FALSE(staging.empty());
+    ExpectRowsExtracted(staging, std::size(kModules));
 
     ASSERT_TRUE(Click(wizard, IDCANCEL));
     EXPECT_EQ(0u, WaitForExit(setup_, kStartTimeoutMs));
-    EXPECT_FALSE(PathExists(added[0]));
+    EXPECT_FALSE(PathExists(staging));
 }
 
 TEST_F(PayloadScenario, MissingModuleRefusesWith104) {
@@ -130,11 +156,11 @@ TEST_F(PayloadScenario, MissingModuleRefusesWith104) {
     ASSERT_NE(std::string::npos, at);
     image[at + 2] = 'X';
     WriteWhole(exe, image);
-    ExpectExtractionRefused(exe);
+    ExpectExtractionRefused(exe, 4);
 }
 
-TEST_F(PayloadScenario, OneFlippedByteInAModuleRefusesWith104) {
-    const std::string packed = PackedModule(L"PORTVANE_DSERVICE_EXE");
+TEST_F(PayloadScenario, OneFlippedByteInAModuleRefusesWith104BeforeItsRowIsWritten) {
+    const std::string packed = PackedModule(kModules[3].resourceName);
     ASSERT_GT(packed.size(), 1000u);
     const std::wstring exe = CopyOfSetup(L"setup-with-flipped-byte.exe");
     std::string image = ReadWhole(exe);
@@ -142,5 +168,5 @@ TEST_F(PayloadScenario, OneFlippedByteInAModuleRefusesWith104) {
     ASSERT_NE(std::string::npos, at);
     image[at + packed.size() / 2] = static_cast<char>(image[at + packed.size() / 2] ^ 0x10);
     WriteWhole(exe, image);
-    ExpectExtractionRefused(exe);
+    ExpectExtractionRefused(exe, 3);
 }
