@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake make python3 mingw-w64 g++-mingw-w64-i686 gcc-mingw-w64-i686
           wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick locales
           fonts-ipafont-gothic fonts-wine lzma-dev lzma-alone xz-utils googletest
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev osslsigncode openssl)
 
 missing=()
 for p in "${packages[@]}"; do
