@@ -62,7 +62,7 @@ void OnAgreementClicked(HWND dialog) {
 }
 
 void OnCopyLog(HWND dialog) {
-    const bool copied = CopyTextToClipboard(ReadLogText());
+    const bool copied = CopyTextToClipboard(dialog, ReadLogText());
     MessageBoxW(dialog, LoadMessageText(copied ? IDS_COPY_DONE : IDS_COPY_FAILED), g_captionText,
                 MB_OK);
 }

@@ -251,6 +251,7 @@ TEST_F(FailedInstallScenario, FailurePageShowsTheLogCopiesItOrSaysItCannotAndLau
     CloseClipboard();
     DestroyWindow(holder);
     ASSERT_NO_FATAL_FAILURE(CopyAndExpect(kCopyDone, L"message-123-copied"));
+    EXPECT_EQ(wizard_, GetClipboardOwner()) << "Windows refuses the data of an ownerless clipboard";
     const std::wstring copied = ClipboardText();
     EXPECT_EQ(shown, WithoutCarriageReturns(copied)) << "the clipboard holds what the page shows";
     EXPECT_EQ(std::wstring::npos, copied.find(L"\r\n\r\n"))
