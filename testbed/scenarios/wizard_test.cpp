@@ -165,14 +165,18 @@ TEST_F(WizardScenario, InstallsRefusingEveryCloseUntilDoneAndStartsTheApplicatio
     EXPECT_EQ(kProgressLayout, Layout(wizard_));
     SaveScreenshot(wizard_, L"page-4-progress");
     // The worker holds this page for at least a second after its last step; a
-    // gesture or command that got through would end the wizard or show a box.
+    // gesture or command that got through would end the wizard or show a box,
+    // a stray result would offer Close under the running worker.
     PostCloseGestures();
     for (int id : {IDOK, IDCANCEL, IDC_NEXT, IDC_BACK, IDC_COPY_LOG}) {
         PostMessageW(wizard_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
     }
+    PostStrayResults();
     Sleep(kSettleMs);
     ASSERT_TRUE(IsWindow(wizard_)) << "the wizard ended under a running worker";
     EXPECT_EQ(nullptr, WaitForMessageBox(setup_.processId, 0, wizard_).window);
+    EXPECT_EQ(kProgressTitle + std::wstring(L" ") + kProgressLayout,
+              ControlText(wizard_, IDC_PAGE_TITLE) + L" " + Layout(wizard_));
 
     ASSERT_NO_FATAL_FAILURE(WaitForResult(kDoneTitle));
     EXPECT_EQ(kDoneMessage, ControlText(wizard_, IDC_PAGE_MESSAGE));
