@@ -94,7 +94,7 @@ TEST_F(WizardScenario, FirstThreePagesShowTheirTextsAndLeadBackAndForth) {
     EXPECT_EQ(IDCANCEL, FocusedControlId(wizard_));
     // The staged licence, rendered: its title first, no RTF source or escapes.
     const std::wstring licence = ControlText(wizard_, IDC_VIEWER);
-    EXPECT_EQ(0u, licence.find(L"Portvane ソフトウェア使用許諾契約書")) << licence.substr(0, 60);
+    EXPECT_EQ(0u, licence.find(L"Portvane\u00a0ソフトウェア使用許諾契約書")) << licence.substr(0, 60);
     EXPECT_EQ(std::wstring::npos, licence.find(L"\\'"));
     SaveScreenshot(wizard_, L"page-2-license");
     ExpectIgnored({IDOK, IDC_NEXT});
