@@ -152,7 +152,8 @@ unsigned __stdcall InstallWorkerEntry(void*) {
     }
     Sleep(kReportDelayMilliseconds);
     // Synchronous: the dialog has switched pages before the worker ends.
-    SendMessageW(g_wizardDialogWindow, succeeded ? kMessageInstallSucceeded : kMessageInstallFailed,
-                 0, 0);
+    const UINT result = succeeded ? kMessageInstallSucceeded : kMessageInstallFailed;
+    g_installResultMessage = result;
+    SendMessageW(g_wizardDialogWindow, result, 0, 0);
     return succeeded ? 1 : 0;
 }

@@ -57,15 +57,7 @@ void DeleteFolderFiles(const wchar_t* folder) {
 // a drive or share root is never a candidate.
 void RemoveParentFolder(const wchar_t* folder) {
     wchar_t parent[kPathChars];
-    if (!FormatText(parent, L"%s", folder)) {
-        return;
-    }
-    wchar_t* lastSeparator = wcsrchr(parent, L'\\');
-    if (lastSeparator == nullptr) {
-        return;
-    }
-    *lastSeparator = L'\0';
-    if (IsRemovableFolder(parent)) {
+    if (ParentFolder(folder, parent) && IsRemovableFolder(parent)) {
         RemoveDirectoryW(parent);
     }
 }

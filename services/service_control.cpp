@@ -40,6 +40,19 @@ ScopedServiceHandle OpenProductService(const ScopedServiceHandle& manager,
     return ScopedServiceHandle(OpenServiceW(manager.get(), serviceName, SERVICE_ALL_ACCESS));
 }
 
+// The process of a running own-process service. Opened before the stop request,
+// so that its id cannot meanwhile come to name another process.
+ScopedKernelHandle OpenServiceProcess(const ScopedServiceHandle& service) {
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                              reinterpret_cast<BYTE*>(&status), sizeof(status), &needed) ||
+        status.dwProcessId == 0) {
+        return ScopedKernelHandle();
+    }
+    return ScopedKernelHandle(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+}
+
 }  // namespace
 
 bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
@@ -84,6 +97,7 @@ bool StopProductService(const wchar_t* serviceName, int pollLimit) {
     if (!service) {
         return result.Take(false);
     }
+    const ScopedKernelHandle process = OpenServiceProcess(service);
     SERVICE_STATUS status = {};
     // A service that is not running refuses the request.
     if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
@@ -93,7 +107,15 @@ bool StopProductService(const wchar_t* serviceName, int pollLimit) {
         if (!QueryServiceStatus(service.get(), &status)) {
             return result.Take(false);
         }
+        // Windows lets the process run on after it reports stopped (a runtime
+        // unloading, logs flushing); until it ends, its executable cannot be deleted.
         if (status.dwCurrentState == SERVICE_STOPPED) {
+            if (process && WaitForSingleObject(process.get(), static_cast<DWORD>(pollLimit) *
+                                                                  kStopPollMilliseconds) ==
+                               WAIT_TIMEOUT) {
+                SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
+                return result.Take(false);
+            }
             return result.Take(true);
         }
         if (poll >= pollLimit) {

@@ -14,8 +14,9 @@ bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath);
 // Asks the manager to start the service; does not wait until it runs.
 bool StartProductService(const wchar_t* serviceName);
 
-// Sends the stop request and polls every 500 ms until the service is stopped;
-// false (ERROR_SERVICE_REQUEST_TIMEOUT) after pollLimit polls without that.
+// Sends the stop request and polls every 500 ms until the service is stopped,
+// then waits up to as long again for its process to end; false
+// (ERROR_SERVICE_REQUEST_TIMEOUT) when either bound runs out.
 bool StopProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit);
 
 // Deletes the service only when it could be stopped; then waits for the manager

@@ -106,9 +106,26 @@ bool FolderOfPath(const wchar_t* path, wchar_t (&folder)[kPathChars]) {
         return false;
     }
     const size_t length = wcslen(folder);
-    if (length > 0 && folder[length - 1] == L'\\') {
+    if (length > 0 && IsSeparator(folder[length - 1])) {
         folder[length - 1] = L'\0';
     }
+    return true;
+}
+
+bool ParentFolder(const wchar_t* folder, wchar_t (&parent)[kPathChars]) {
+    if (!FormatText(parent, L"%s", folder)) {
+        return false;
+    }
+    wchar_t* lastSeparator = nullptr;
+    for (wchar_t* c = parent; *c != L'\0'; ++c) {
+        if (IsSeparator(*c)) {
+            lastSeparator = c;
+        }
+    }
+    if (lastSeparator == nullptr) {
+        return false;
+    }
+    *lastSeparator = L'\0';
     return true;
 }
 

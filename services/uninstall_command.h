@@ -17,10 +17,13 @@ struct RemovalContext {
 // buffer without a terminator is refused (false) rather than cut.
 bool TerminateUninstallString(wchar_t (&text)[kUninstallStringChars], unsigned long dataBytes);
 
-// Drive and folder of a path, without one trailing backslash:
+// Drive and folder of a path, without one trailing "\\" or "/":
 // C:\Program Files (x86)\ORBEK\Portvane\Uninst.exe -> C:\Program Files (x86)\ORBEK\Portvane.
 // False when the path cannot be split or the folder would not fit.
 bool FolderOfPath(const wchar_t* path, wchar_t (&folder)[kPathChars]);
+
+// The folder cut at its last "\\" or "/"; false when it has none.
+bool ParentFolder(const wchar_t* folder, wchar_t (&parent)[kPathChars]);
 
 // True for a folder whose files may be deleted: a full path (drive or network
 // share) below the root, with no empty, "." or ".." element. A drive or share

@@ -8,3 +8,4 @@ wchar_t g_stagingFolderPath[kPathChars] = L"";
 wchar_t g_installFolderPath[kPathChars] = L"";
 HWND g_wizardDialogWindow = nullptr;
 int g_currentPage = 1;
+std::atomic<UINT> g_installResultMessage{0};

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "platform/text_format.h"
 
 constexpr size_t kCaptionChars = 64;
@@ -20,6 +22,10 @@ extern int g_currentPage;
 
 constexpr UINT kMessageInstallSucceeded = WM_APP + 1;
 constexpr UINT kMessageInstallFailed = WM_APP + 2;
+
+// The result message the install worker sends, set just before it sends it; 0
+// until then. The wizard acts on no other, so a stray one changes nothing.
+extern std::atomic<UINT> g_installResultMessage;
 
 // Build constants of the product's vocabulary.
 constexpr const wchar_t* kVersionWord = L"Ver.1.0.0";

@@ -18,11 +18,14 @@ constexpr int kExitNormal = 0;
 
 // Tests whether a product program runs by its single-instance mutex; setup
 // never keeps the mutex, so two copies of setup do not refuse each other.
+// Elevated over the shoulder, setup is another user than the program, and a
+// mutex it may not open answers access denied: it exists all the same.
 bool ProgramIsRunning(const wchar_t* nameWord) {
     wchar_t mutexName[kNameChars];
     FormatText(mutexName, L"%s_Mutex", nameWord);
     ScopedKernelHandle mutex(CreateMutexW(nullptr, TRUE, mutexName));
-    return GetLastError() == ERROR_ALREADY_EXISTS;
+    const DWORD error = GetLastError();
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
 }
 
 void ShowRefusal(unsigned messageId) {

@@ -38,7 +38,7 @@ DWORD StartWithShellToken(const wchar_t* applicationPath) {
 // The open clipboard is closed on every path out of the scope.
 class OpenedClipboard {
   public:
-    OpenedClipboard() : opened_(OpenClipboard(nullptr) != FALSE) {}
+    explicit OpenedClipboard(HWND owner) : opened_(OpenClipboard(owner) != FALSE) {}
     ~OpenedClipboard() {
         if (opened_) {
             CloseClipboard();
@@ -67,7 +67,7 @@ SIZE_T ClipboardBlockBytes(const wchar_t* text) {
     return (static_cast<SIZE_T>(lstrlenW(text)) + 1) * sizeof(wchar_t);
 }
 
-bool CopyTextToClipboard(const wchar_t* text) {
+bool CopyTextToClipboard(HWND owner, const wchar_t* text) {
     ScopedGlobalMemory block(GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, ClipboardBlockBytes(text)));
     if (!block) {
         return false;
@@ -79,7 +79,9 @@ bool CopyTextToClipboard(const wchar_t* text) {
     lstrcpyW(copy, text);
     GlobalUnlock(block.get());
 
-    const OpenedClipboard clipboard;
+    // Opened for no window, EmptyClipboard leaves no owner and Windows then
+    // refuses SetClipboardData.
+    const OpenedClipboard clipboard(owner);
     if (!clipboard.opened() || !EmptyClipboard()) {
         return false;
     }

@@ -9,8 +9,9 @@
 // returns false with the failing call's error as the thread's last error.
 bool LaunchAsDesktopUser(const wchar_t* applicationPath);
 
-// Puts `text` on the clipboard as CF_UNICODETEXT, replacing its whole content.
-bool CopyTextToClipboard(const wchar_t* text);
+// Puts `text` on the clipboard as CF_UNICODETEXT, replacing its whole content;
+// `owner` becomes the clipboard's owner.
+bool CopyTextToClipboard(HWND owner, const wchar_t* text);
 
 // Bytes of the clipboard block for `text`: its UTF-16 characters and terminator.
 SIZE_T ClipboardBlockBytes(const wchar_t* text);

@@ -56,13 +56,22 @@ void OnNext(HWND dialog) {
     }
 }
 
+// Only the worker's own report, and only on the progress page: a stray or second
+// one would offer Close while the worker still copies from the staging folder,
+// or, before any installation, a Close that launches an application never installed.
+void OnInstallResult(HWND dialog, UINT message) {
+    if (g_currentPage == kProgressPage && message == g_installResultMessage) {
+        ShowPage(dialog, message == kMessageInstallSucceeded ? kCompletionPage : kFailurePage);
+    }
+}
+
 void OnAgreementClicked(HWND dialog) {
     EnableWindow(GetDlgItem(dialog, IDC_NEXT),
                  IsDlgButtonChecked(dialog, IDC_AGREE) == BST_CHECKED);
 }
 
 void OnCopyLog(HWND dialog) {
-    const bool copied = CopyTextToClipboard(ReadLogText());
+    const bool copied = CopyTextToClipboard(dialog, ReadLogText());
     MessageBoxW(dialog, LoadMessageText(copied ? IDS_COPY_DONE : IDS_COPY_FAILED), g_captionText,
                 MB_OK);
 }
@@ -119,10 +128,8 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_CTLCOLORSTATIC:
             return TitleColourBrush(dialog, reinterpret_cast<HWND>(lParam));
         case kMessageInstallSucceeded:
-            ShowPage(dialog, kCompletionPage);
-            return TRUE;
         case kMessageInstallFailed:
-            ShowPage(dialog, kFailurePage);
+            OnInstallResult(dialog, message);
             return TRUE;
         case WM_PAINT:
             // Painting goes on as usual; the first paint ends the start-up.

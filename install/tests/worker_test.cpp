@@ -401,18 +401,36 @@ TEST_F(WorkerTest, UninstallKeyThatCannotBeCreatedEndsTheInstallationLast) {
 }
 
 TEST_F(WorkerTest, ResultIsSentEvenWhenTheFirstStepFails) {
-    // An entry whose command splits into two arguments cannot be removed.
-    const wchar_t twoArguments[] = L"\"C:\\Old\\Uninst.exe\" \"ORBEK_Portvane\"";
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetKeyValueW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"UninstallString", REG_SZ,
-                              twoArguments, sizeof(twoArguments)));
-    const WorkerResult result = RunWorker();
+    // An entry whose command splits into two arguments cannot be removed, nor
+    // can an entry that holds a subkey (its services are already gone).
+    const std::wstring noService = L" を削除できません。\n" +
+                                   OsMessageLine(ERROR_SERVICE_DOES_NOT_EXIST);
+    const std::pair<std::wstring, std::wstring> entries[] = {
+        {L"\"C:\\Old\\Uninst.exe\" \"ORBEK_Portvane\"", L""},
+        {L"\"C:\\Old\\Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"",
+         kPService + noService + kDService + noService +
+             L"アプリケーションのインストール情報を削除できません。\n" +
+             OsMessageLine(ERROR_ACCESS_DENIED)}};
+    for (const auto& [command, removalLog] : entries) {
+        SCOPED_TRACE(command);
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetKeyValueW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"UninstallString",
+                                  REG_SZ, command.c_str(),
+                                  static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))));
+        ScopedRegistryKey subkey;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kUninstallEntryKey + std::wstring(L"\\Sub")).c_str(),
+                                  0, nullptr, 0, KEY_READ, nullptr, subkey.receive(), nullptr));
+        logBefore_ = ReadLogText();
+        const WorkerResult result = RunWorker();
 
-    ExpectFailure(result, L"アンインストール処理に失敗しました。\n", kNoStep);
-    EXPECT_TRUE(result.senderWaited);
-    EXPECT_GE(result.elapsedMs, 1000u);
-    EXPECT_FALSE(PathExists(ProgramFilesFolder() + L"\\ORBEK"));
-    EXPECT_FALSE(QueryService(kPService).registered);
-    EXPECT_FALSE(PathExists(StartMenuShortcutPath()));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey));
+        ExpectFailure(result, removalLog + L"アンインストール処理に失敗しました。\n", kNoStep);
+        EXPECT_TRUE(result.senderWaited);
+        EXPECT_GE(result.elapsedMs, 1000u);
+        EXPECT_FALSE(PathExists(ProgramFilesFolder() + L"\\ORBEK"));
+        EXPECT_FALSE(QueryService(kPService).registered);
+        EXPECT_FALSE(PathExists(StartMenuShortcutPath()));
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallEntryKey));
+    }
 }

@@ -35,10 +35,17 @@ PARAGRAPH_ENDS = {"=": "\\b0\\fs18", "#": "\\b0"}
 
 
 def escape(text):
-    """RTF for plain text: ASCII as is, specials escaped, the rest as \\'xx."""
+    """RTF for plain text: ASCII as is, specials escaped, the rest as \\'xx.
+
+    A blank beside a Japanese character becomes a non-breaking space: a viewer
+    that breaks Japanese lines only at blanks would otherwise end a line there
+    early, far short of the margin."""
     out = []
-    for ch in text:
-        if ch in "\\{}":
+    for index, ch in enumerate(text):
+        neighbours = text[max(index - 1, 0):index + 2]
+        if ch == " " and any(c > "~" for c in neighbours):
+            out.append("\\~")
+        elif ch in "\\{}":
             out.append("\\" + ch)
         elif " " <= ch <= "~":
             out.append(ch)

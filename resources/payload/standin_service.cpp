@@ -1,6 +1,10 @@
 // Stand-in for one of the product's two Windows services: it reports running and
-// stops when asked, so that setup can install, start, stop and delete it.
+// stops when asked, so that setup can install, start, stop and delete it. Started
+// with the argument "linger", its process runs on for 6 s after it reports
+// stopped, as a slow shutdown does on Windows.
 #include <windows.h>
+
+#include <cwchar>
 
 #include "platform/scoped_handle.h"
 
@@ -8,6 +12,8 @@ namespace {
 
 // Not const: SERVICE_TABLE_ENTRYW takes a writable string.
 wchar_t g_serviceName[] = PV_SERVICE_NAME;
+constexpr DWORD kLingerMilliseconds = 6000;
+bool g_linger = false;
 
 struct ServiceContext {
     SERVICE_STATUS_HANDLE statusHandle;
@@ -38,7 +44,8 @@ DWORD WINAPI OnControl(DWORD control, DWORD, void*, void* contextPointer) {
     }
 }
 
-void WINAPI ServiceMain(DWORD, wchar_t**) {
+void WINAPI ServiceMain(DWORD argumentCount, wchar_t** arguments) {
+    g_linger = argumentCount > 1 && wcscmp(arguments[1], L"linger") == 0;
     ScopedKernelHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     ServiceContext context = {nullptr, stopEvent.get()};
     context.statusHandle = RegisterServiceCtrlHandlerExW(g_serviceName, OnControl, &context);
@@ -59,5 +66,10 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
 int wmain() {
     const SERVICE_TABLE_ENTRYW services[] = {{g_serviceName, ServiceMain}, {nullptr, nullptr}};
     // Fails when started from a command line rather than by the service manager.
-    return StartServiceCtrlDispatcherW(services) ? 0 : 1;
+    const bool dispatched = StartServiceCtrlDispatcherW(services) != FALSE;
+    // The dispatcher returns once the service reported stopped.
+    if (g_linger) {
+        Sleep(kLingerMilliseconds);
+    }
+    return dispatched ? 0 : 1;
 }

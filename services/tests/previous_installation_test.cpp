@@ -9,6 +9,7 @@
 // These need windows.h first.
 #include <shlobj.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -132,25 +133,37 @@ class PreviousInstallationTest : public ProductStateTest {
 }  // namespace
 
 // The entry is found whatever the case of its name and deleted as stored (in
-// another folder, where only the entry leads); the folder it names may already
-// be gone.
+// another folder, where only the entry leads, also written with forward
+// slashes); the folder it names may already be gone. A service process that
+// outlives its "stopped" report is waited for before its files are deleted.
 TEST_F(PreviousInstallationTest, ReinstallOverARunningInstallation) {
     struct Case {
         const wchar_t* keyName;
         std::wstring installed;
         std::wstring named;
+        bool slashes;
+        bool lingering;
     };
-    for (const Case& entry : {Case{L"ORBEK_Portvane", defaultFolder_, defaultFolder_},
-                              Case{L"orbek_portvane", otherFolder_, otherFolder_},
-                              Case{L"ORBEK_Portvane", defaultFolder_, otherFolder_}}) {
+    for (const Case& entry :
+         {Case{L"ORBEK_Portvane", defaultFolder_, defaultFolder_, false, true},
+          Case{L"orbek_portvane", otherFolder_, otherFolder_, true, false},
+          Case{L"ORBEK_Portvane", defaultFolder_, otherFolder_, false, false}}) {
         SCOPED_TRACE(entry.keyName + (L" " + entry.named));
         MakeInstallation(entry.installed);
-        WriteUninstallEntry(entry.keyName, UninstallCommand(entry.named));
+        if (entry.lingering) {
+            ASSERT_NO_FATAL_FAILURE(RestartLingering(kPService));
+        }
+        std::wstring command = UninstallCommand(entry.named);
+        if (entry.slashes) {
+            std::replace(command.begin(), command.end(), L'\\', L'/');
+        }
+        WriteUninstallEntry(entry.keyName, command);
         LogWatch log;
         ASSERT_TRUE(RemovePreviousInstallation());
         EXPECT_EQ(L"", log.Added());
         ExpectRemoved(entry.named);
         EXPECT_EQ(entry.installed != entry.named, PathExists(ProgramFilesFolder() + L"\\ORBEK"));
+        EXPECT_FALSE(PathExists(entry.named.substr(0, entry.named.rfind(L'\\'))));
     }
     // The way is clear: the services can be created again.
     EXPECT_TRUE(InstallComponents());

@@ -85,6 +85,27 @@ TEST_F(ServiceControlTest, StopAndDeleteKeepsAStoppedServiceAfterWaitingForIt) {
     EXPECT_TRUE(QueryService(kPService).registered);
 }
 
+// The process of a stopped service may run on; the wait for it is bounded like
+// the stop, and while it runs its executable cannot be deleted.
+TEST_F(ServiceControlTest, ProcessOutlivingItsStoppedReportIsWaitedForWithinTheBound) {
+    const std::wstring executable = DefaultInstallFolder() + L"\\Portvane_PService.exe";
+    CopyStandin(L"Portvane_PService.exe", DefaultInstallFolder());
+    ASSERT_TRUE(InstallService(kPService, executable.c_str()));
+    ASSERT_TRUE(StartProductService(kPService));
+    ASSERT_TRUE(WaitForServiceState(kPService, SERVICE_RUNNING));
+    ASSERT_NO_FATAL_FAILURE(RestartLingering(kPService));
+
+    bool stopped = true;
+    const DWORD elapsed = Timed([&] { stopped = StopProductService(kPService, 4); });
+    EXPECT_FALSE(stopped);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), GetLastError());
+    EXPECT_GE(elapsed, 1900u);  // four waits of 500 ms
+    EXPECT_LT(elapsed, 4000u);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), QueryService(kPService).currentState);
+    EXPECT_FALSE(DeleteFileW(executable.c_str()));
+    EXPECT_TRUE(WaitUntil([&] { return DeleteFileW(executable.c_str()) != FALSE; }, 10000));
+}
+
 TEST_F(StuckServiceTest, StopGivesUpAfterItsPollLimit) {
     const std::wstring path = BuildPath(L"services\\pv_test_stuck_service.exe");
     ASSERT_TRUE(InstallService(kStuckService, path.c_str()));

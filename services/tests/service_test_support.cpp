@@ -5,10 +5,12 @@
 #include <cwchar>
 
 #include "platform/scoped_handle.h"
+#include "services/service_control.h"
 #include "setup/install_log.h"
 #include "setup/process_state.h"
 #include "testbed/driver.h"
 #include "testbed/product_state.h"
+#include "testbed/test_helpers.h"
 
 void ProductStateTest::SetUp() {
     ResetProductState();
@@ -47,4 +49,15 @@ LogWatch::LogWatch() : start_(wcslen(ReadLogText())) {}
 
 std::wstring LogWatch::Added() const {
     return std::wstring(ReadLogText()).substr(start_);
+}
+
+void RestartLingering(const wchar_t* serviceName) {
+    ASSERT_TRUE(StopProductService(serviceName));
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScopedServiceHandle service(OpenServiceW(manager.get(), serviceName, SERVICE_START));
+    const wchar_t* arguments[] = {L"linger"};
+    // The stopped process may still be on its way out.
+    ASSERT_TRUE(WaitUntil([&] { return StartServiceW(service.get(), 1, arguments) != FALSE; },
+                          5000));
+    ASSERT_TRUE(WaitForServiceState(serviceName, SERVICE_RUNNING));
 }

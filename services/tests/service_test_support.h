@@ -21,6 +21,10 @@ void WriteTextFile(const std::wstring& path, const char* text);
 
 void SetInstallFolder(const std::wstring& folder);
 
+// Restarts a running stand-in service so that its process outlives its
+// "stopped" report by seconds.
+void RestartLingering(const wchar_t* serviceName);
+
 // The log text appended since construction.
 class LogWatch {
   public:

@@ -18,6 +18,8 @@ TEST(FolderOfPath, DropsTheFileNameOrRefusesPartsTooLongToSplit) {
          L"C:\\Program Files (x86)\\ORBEK\\Portvane"},
         {L"C:\\Uninst.exe", L"C:"},
         {L"\\\\server\\share\\Portvane\\Uninst.exe", L"\\\\server\\share\\Portvane"},
+        {L"C:/Apps/Old/Uninst.exe", L"C:/Apps/Old"},
+        {L"C:/Uninst.exe", L"C:"},
         {L"Uninst.exe", L""},
         {longFolder, nullptr},
         {longName, nullptr}};
@@ -30,7 +32,7 @@ TEST(FolderOfPath, DropsTheFileNameOrRefusesPartsTooLongToSplit) {
 
 TEST(IsRemovableFolder, AcceptsOnlyFullPathsBelowARoot) {
     for (const wchar_t* folder : {L"C:\\Program Files (x86)\\ORBEK\\Portvane", L"D:\\Portvane",
-                                  L"\\\\server\\share\\Portvane", L"C:\\Apps\\.hidden"}) {
+                                  L"\\\\server\\share\\Portvane", L"C:\\Apps\\.hidden", L"C:/Apps/Old"}) {
         EXPECT_TRUE(IsRemovableFolder(folder)) << folder;
     }
     const std::vector<const wchar_t*> refused[] = {
@@ -74,6 +76,8 @@ TEST(ParseUninstallCommand, TakesExactlyThreePartsThatStayInTheirPlaces) {
     EXPECT_STREQ(L"C:\\Program Files (x86)\\ORBEK\\Portvane", context.oldInstallFolder);
     EXPECT_STREQ(L"ORBEK_Portvane", context.uninstallKeyName);
     EXPECT_STREQ(L"Portvane", context.shortcutName);
+    ASSERT_TRUE(ParseUninstallCommand(L"C:/Apps/Old/Uninst.exe ORBEK_Portvane Portvane", &context));
+    EXPECT_STREQ(L"C:/Apps/Old", context.oldInstallFolder);
 
     const std::wstring uninstaller = L"\"C:\\Portvane\\Uninst.exe\" ";
     const std::wstring fits(255, L'k');
@@ -93,6 +97,8 @@ TEST(ParseUninstallCommand, TakesExactlyThreePartsThatStayInTheirPlaces) {
         // An uninstaller in a drive or share root, without folder, or above its folder.
         L"\"C:\\Uninst.exe\"" + names, L"\"Uninst.exe\"" + names, L"\"\\Uninst.exe\"" + names,
         L"\"C:\\Portvane\\..\\Uninst.exe\"" + names, L"\"\\\\server\\share\\Uninst.exe\"" + names,
+        L"C:/Uninst.exe" + names, L"Apps/Uninst.exe" + names, L"C:/Apps/../Uninst.exe" + names,
+        L"//server/share/Uninst.exe" + names,
         // Names that lead outside the Uninstall key or the shortcut folders.
         uninstaller + L"\"\" \"Portvane\"", uninstaller + L"\"Other\\Sub\" \"Portvane\"",
         uninstaller + L"\"ORBEK_Portvane\" \"..\\..\\Desktop\\x\"",

@@ -30,52 +30,70 @@ class ShellWindowOfThisProcess {
     bool registered_ = false;
 };
 
+HWND PopupWindow(const wchar_t* title) {
+    return CreateWindowExW(0, L"STATIC", title, WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                           nullptr);
+}
+
 }  // namespace
 
+// The window given owns the clipboard: Windows refuses the data of an ownerless one.
 TEST(ClipboardCopy, BlockHoldsTheTextAndItsTerminatorAndEachCopyReplacesTheLast) {
+    HWND owner = PopupWindow(L"wizard");
     const std::wstring log =
         L"インストールログ\nOS Version: Major 6 Minor 1\nCPU: x64\n"
         L"C:\\Program Files (x86)\\ORBEK\\Portvane\\Portvane.exe をコピーできません。\n"
         L"OS Message:アクセスが拒否されました。\r\n\n";
     SIZE_T bytes = 0;
-    ASSERT_TRUE(CopyTextToClipboard(log.c_str()));
+    ASSERT_TRUE(CopyTextToClipboard(owner, log.c_str()));
+    EXPECT_EQ(owner, GetClipboardOwner());
     EXPECT_EQ(log, ClipboardText(&bytes));
     EXPECT_EQ(log.size() * 2 + 2, bytes);
-    ASSERT_TRUE(CopyTextToClipboard(L""));
+    ASSERT_TRUE(CopyTextToClipboard(owner, L""));
     EXPECT_EQ(L"", ClipboardText(&bytes));
     EXPECT_EQ(2u, bytes);
+    DestroyWindow(owner);
 }
 
 TEST(ClipboardCopy, ClipboardHeldElsewhereFailsAndLeaksNoBlock) {
-    ASSERT_TRUE(CopyTextToClipboard(L"kept"));
+    HWND owner = PopupWindow(L"wizard");
+    ASSERT_TRUE(CopyTextToClipboard(owner, L"kept"));
     ScopedKernelHandle opened(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     ScopedKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     bool holding = false;
     // Held for a window: Wine lets any thread share a clipboard opened for none.
     std::thread holder([&] {
-        HWND window = CreateWindowExW(0, L"STATIC", L"holder", WS_POPUP, 0, 0, 1, 1, nullptr,
-                                      nullptr, nullptr, nullptr);
+        HWND window = PopupWindow(L"holder");
         holding = window != nullptr && OpenClipboard(window);
         SetEvent(opened.get());
         WaitForSingleObject(done.get(), INFINITE);
         CloseClipboard();
         DestroyWindow(window);
     });
-    WaitForSingleObject(opened.get(), 5000);
+    // Wine's clipboard manager asks the owner's thread before it lets go, as the
+    // wizard's thread answers it.
+    HANDLE waitedFor = opened.get();
+    while (MsgWaitForMultipleObjects(1, &waitedFor, FALSE, 5000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+    }
     EXPECT_TRUE(holding);
     // 2,100 blocks of 1 MiB would not fit the 32-bit address space if a failed
     // copy kept its block: the copy after the release would fail.
     const std::wstring large((1 << 19) - 1, L'x');
     int copied = 0;
     for (int attempt = 0; attempt < 2100 && copied == 0; ++attempt) {
-        copied += CopyTextToClipboard(large.c_str());
+        copied += CopyTextToClipboard(owner, large.c_str());
     }
     SetEvent(done.get());
     holder.join();
     EXPECT_EQ(0, copied);
     EXPECT_EQ(L"kept", ClipboardText());
-    EXPECT_TRUE(CopyTextToClipboard(large.c_str()));
+    EXPECT_TRUE(CopyTextToClipboard(owner, large.c_str()));
     EXPECT_EQ(large, ClipboardText());
+    DestroyWindow(owner);
 }
 
 TEST(DesktopUserLaunch, FailureKeepsTheFailingCallsErrorAfterTheHandlesAreClosed) {

@@ -40,7 +40,7 @@ class ViewerText : public testing::Test {
 TEST_F(ViewerText, LicenceShowsAsFormattedJapaneseTextNotAsRtfSource) {
     ShowRichTextFile(viewer_, BuildPath(L"payload-files\\License.rtf").c_str());
     const std::wstring text = WindowText(viewer_);
-    EXPECT_EQ(0u, text.find(L"Portvane ソフトウェア使用許諾契約書")) << text.substr(0, 40);
+    EXPECT_EQ(0u, text.find(L"Portvane\u00a0ソフトウェア使用許諾契約書")) << text.substr(0, 40);
     EXPECT_NE(std::wstring::npos, text.find(L"第1条（定義）"));
     EXPECT_EQ(std::wstring::npos, text.find(L"{\\rtf"));
     EXPECT_EQ(std::wstring::npos, text.find(L"\\'"));
