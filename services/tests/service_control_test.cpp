@@ -27,6 +27,23 @@ DWORD Timed(const std::function<void()>& operation) {
 
 using ServiceControlTest = ProductStateTest;
 
+void InstallAndStart(const wchar_t* serviceName, const std::wstring& executable) {
+    ASSERT_TRUE(InstallService(serviceName, executable.c_str()));
+    ASSERT_TRUE(StartProductService(serviceName));
+    ASSERT_TRUE(WaitForServiceState(serviceName, SERVICE_RUNNING));
+}
+
+// A stop bounded to four polls gives up after them, leaving the service as it was then.
+void ExpectStopGivesUpAfterFourPolls(const wchar_t* serviceName, DWORD stateLeft) {
+    bool stopped = true;
+    const DWORD elapsed = Timed([&] { stopped = StopProductService(serviceName, 4); });
+    EXPECT_FALSE(stopped);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), GetLastError());
+    EXPECT_GE(elapsed, 1900u);  // four waits of 500 ms
+    EXPECT_LT(elapsed, 4000u);
+    EXPECT_EQ(stateLeft, QueryService(serviceName).currentState);
+}
+
 // A service that stays "stop pending" must not hold the installation for ever.
 class StuckServiceTest : public testing::Test {
   protected:
@@ -90,33 +107,15 @@ TEST_F(ServiceControlTest, StopAndDeleteKeepsAStoppedServiceAfterWaitingForIt) {
 TEST_F(ServiceControlTest, ProcessOutlivingItsStoppedReportIsWaitedForWithinTheBound) {
     const std::wstring executable = DefaultInstallFolder() + L"\\Portvane_PService.exe";
     CopyStandin(L"Portvane_PService.exe", DefaultInstallFolder());
-    ASSERT_TRUE(InstallService(kPService, executable.c_str()));
-    ASSERT_TRUE(StartProductService(kPService));
-    ASSERT_TRUE(WaitForServiceState(kPService, SERVICE_RUNNING));
+    ASSERT_NO_FATAL_FAILURE(InstallAndStart(kPService, executable));
     ASSERT_NO_FATAL_FAILURE(RestartLingering(kPService));
-
-    bool stopped = true;
-    const DWORD elapsed = Timed([&] { stopped = StopProductService(kPService, 4); });
-    EXPECT_FALSE(stopped);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), GetLastError());
-    EXPECT_GE(elapsed, 1900u);  // four waits of 500 ms
-    EXPECT_LT(elapsed, 4000u);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), QueryService(kPService).currentState);
+    ExpectStopGivesUpAfterFourPolls(kPService, SERVICE_STOPPED);
     EXPECT_FALSE(DeleteFileW(executable.c_str()));
     EXPECT_TRUE(WaitUntil([&] { return DeleteFileW(executable.c_str()) != FALSE; }, 10000));
 }
 
 TEST_F(StuckServiceTest, StopGivesUpAfterItsPollLimit) {
-    const std::wstring path = BuildPath(L"services\\pv_test_stuck_service.exe");
-    ASSERT_TRUE(InstallService(kStuckService, path.c_str()));
-    ASSERT_TRUE(StartProductService(kStuckService));
-    ASSERT_TRUE(WaitForServiceState(kStuckService, SERVICE_RUNNING));
-
-    bool stopped = true;
-    const DWORD elapsed = Timed([&] { stopped = StopProductService(kStuckService, 4); });
-    EXPECT_FALSE(stopped);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), GetLastError());
-    EXPECT_GE(elapsed, 1900u);  // four waits of 500 ms
-    EXPECT_LT(elapsed, 4000u);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), QueryService(kStuckService).currentState);
+    ASSERT_NO_FATAL_FAILURE(
+        InstallAndStart(kStuckService, BuildPath(L"services\\pv_test_stuck_service.exe")));
+    ExpectStopGivesUpAfterFourPolls(kStuckService, SERVICE_STOP_PENDING);
 }
