@@ -12,7 +12,8 @@
 # date) dates the bill of materials.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-PUBLISHER_URL="https://www.orbek.co.jp/"
+# The maker's web address, as the setup writes it into the uninstall entry.
+PUBLISHER_URL=$(sed -n 's/.*kMakerWebAddress = L"\(.*\)";.*/\1/p' "$ROOT/install/registration.h")
 RELEASE_FILES=(Portvane_Setup.exe SHA256SUMS Portvane_Setup.spdx.json)
 
 fail() {
@@ -95,6 +96,7 @@ python3 "$ROOT/scripts/write-spdx.py" --exe "$exe" --payload "$payload" \
     --modules "$(cache_value PV_PAYLOAD_MODULES)" \
     --compiler "$(compiler CXX)" --compiler "$(compiler C)" \
     --lzma-source "$(cache_value LZMA_SDK_DIR)/LzmaDec.c" --date "$SOURCE_DATE_EPOCH" \
+    --maker-url "$PUBLISHER_URL" \
     >"$staging/Portvane_Setup.spdx.json" || fail "writing the bill of materials failed"
 (cd "$staging" && sha256sum Portvane_Setup.exe Portvane_Setup.spdx.json >SHA256SUMS)
 

@@ -19,7 +19,6 @@ import time
 import urllib.parse
 
 MAKER = "ORBEK"
-MAKER_URL = "https://www.orbek.co.jp/"
 SETUP_VERSION = "1.0.0.1"
 
 # What the exe carries from the toolchain: (part, how to find its file).
@@ -91,7 +90,7 @@ def component_packages(compilers, lzma_source):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for option in ("--exe", "--payload", "--modules", "--lzma-source"):
+    for option in ("--exe", "--payload", "--modules", "--lzma-source", "--maker-url"):
         parser.add_argument(option, required=True)
     parser.add_argument("--compiler", action="append", required=True,
                         help="the C++ compiler, then any other the build used")
@@ -107,7 +106,7 @@ def main():
         "versionInfo": SETUP_VERSION,
         "supplier": "Organization: " + MAKER,
         "downloadLocation": "NOASSERTION",
-        "homepage": MAKER_URL,
+        "homepage": args.maker_url,
         "filesAnalyzed": False,
         "primaryPackagePurpose": "INSTALL",
         "checksums": [exe_sums[1]],
@@ -135,7 +134,7 @@ def main():
         "dataLicense": "CC0-1.0",
         "SPDXID": "SPDXRef-DOCUMENT",
         "name": "Portvane_Setup " + SETUP_VERSION,
-        "documentNamespace": f"{MAKER_URL}spdx/Portvane_Setup-{exe_sha256}",
+        "documentNamespace": f"{args.maker_url}spdx/Portvane_Setup-{exe_sha256}",
         "creationInfo": {
             "created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(args.date)),
             "creators": ["Organization: " + MAKER, "Tool: Portvane release script"],
