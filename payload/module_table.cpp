@@ -1,7 +1,7 @@
 #include "payload/module_table.h"
 
 // The build packs the files under these resource names in this order and
-// lists their digests in the same order; keep payload/CMakeLists.txt in step.
+// lists their digests in the same order; keep payload/packing.cmake in step.
 const PayloadModule kModuleTable[kModuleCount + 1] = {
     {L"Portvane.exe", L"Portvane_exe"},
     {L"Portvane_PService.exe", L"Portvane_PService_exe"},
