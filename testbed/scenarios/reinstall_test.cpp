@@ -1,6 +1,9 @@
 // Running the setup again over a running installation that it made itself:
 // the earlier one is removed and the product installed afresh. The two runs
 // also close the completion page the two ways that must start nothing.
+#include <thread>
+
+#include "payload/module_table.h"
 #include "testbed/scenarios/wizard_fixture.h"
 #include "testbed/test_helpers.h"
 
@@ -37,7 +40,77 @@ class ReinstallScenario : public WizardScenario {
     }
 };
 
+// What an administrator may find in the field before an upgrade, made from a
+// whole, running installation just before setup runs again.
+struct FieldSituation {
+    const char* name;
+    void (*make)(class FieldSituationScenario& scenario);
+};
+
+void PrintTo(const FieldSituation& situation, std::ostream* out) { *out << situation.name; }
+
+class FieldSituationScenario : public ReinstallScenario,
+                               public ::testing::WithParamInterface<FieldSituation> {
+  public:
+    // Something another program holds during the upgrade, let go after a while.
+    template <typename Hold>
+    void HoldFor(DWORD milliseconds, Hold hold) {
+        holders_.emplace_back([=] {
+            auto held = hold();
+            Sleep(milliseconds);
+        });
+    }
+
+  protected:
+    void TearDown() override {
+        for (std::thread& holder : holders_) {
+            holder.join();
+        }
+        ReinstallScenario::TearDown();
+    }
+
+    // Ten files, both services running and started automatically from their
+    // quoted paths, two shortcuts and the whole uninstall entry.
+    void ExpectWholeRunningInstallation() {
+        const std::wstring folder = DefaultInstallFolder();
+        for (const PayloadModule* module = kModuleTable; module->fileName; ++module) {
+            const std::wstring path = folder + L"\\" + module->fileName;
+            EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str())) << "missing";
+        }
+        for (const wchar_t* service : {kPService, kDService}) {
+            EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING));
+            const ServiceInfo info = QueryService(service);
+            EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), info.startType);
+            EXPECT_EQ(L"\"" + folder + L"\\" + service + L".exe\"", info.binaryPath);
+        }
+        for (const std::wstring& link : {StartMenuShortcutPath(), DesktopShortcutPath()}) {
+            EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(link.c_str()));
+        }
+        EXPECT_EQ(1, ProductUninstallEntries());
+        EXPECT_EQ(11u, ValueCount(HKEY_LOCAL_MACHINE, kUninstallEntryKey));
+    }
+
+    std::vector<std::thread> holders_;
+};
+
+// A whole installation left as it was.
+void LeaveAlone(FieldSituationScenario&) {}
+
+const FieldSituation kFieldSituations[] = {
+    {"Untouched", LeaveAlone},
+};
+
 }  // namespace
+
+TEST_P(FieldSituationScenario, UpgradeEndsWithAWholeRunningInstallation) {
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    GetParam().make(*this);
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    ExpectWholeRunningInstallation();
+}
+
+INSTANTIATE_TEST_SUITE_P(Field, FieldSituationScenario, ::testing::ValuesIn(kFieldSituations),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(ReinstallScenario, SecondRunReplacesARunningInstallationWhole) {
     ASSERT_EQ(nullptr, GetShellWindow());
