@@ -9,7 +9,6 @@ namespace {
 
 constexpr DWORD kManagerWriteAllAccess = GENERIC_WRITE | SC_MANAGER_ALL_ACCESS;
 constexpr DWORD kStopPollMilliseconds = 500;
-constexpr int kRemovalPolls = 30;
 constexpr DWORD kRemovalPollMilliseconds = 100;
 
 // Closing the handles may overwrite the last error; the caller's OS message must
@@ -53,9 +52,32 @@ ScopedKernelHandle OpenServiceProcess(const ScopedServiceHandle& service) {
     return ScopedKernelHandle(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
 }
 
+// Stopped by an administrator or by a crash, whatever its start type: the service
+// refuses the stop request, yet it is as stopped as one the request stopped.
+// Keeps the request's error when it is refused for another reason.
+bool AlreadyStopped(const ScopedServiceHandle& service) {
+    const DWORD error = GetLastError();
+    SERVICE_STATUS status = {};
+    if (error == ERROR_SERVICE_NOT_ACTIVE ||
+        (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED)) {
+        return true;
+    }
+    SetLastError(error);
+    return false;
+}
+
+ScopedServiceHandle CreateProductService(const ScopedServiceHandle& manager,
+                                         const wchar_t* serviceName, const wchar_t* command) {
+    return ScopedServiceHandle(CreateServiceW(manager.get(), serviceName, serviceName,
+                                              SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                              SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
+                                              nullptr, nullptr, nullptr, nullptr, nullptr));
+}
+
 }  // namespace
 
-bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
+bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath,
+                    int markedPollLimit) {
     ResultError result;
     // Unquoted, a path with blanks lets Windows try "C:\Program.exe" first.
     wchar_t command[kPathChars + 2];
@@ -67,10 +89,13 @@ bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
     if (!manager) {
         return result.Take(false);
     }
-    ScopedServiceHandle service(CreateServiceW(manager.get(), serviceName, serviceName,
-                                               SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                               SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
-                                               nullptr, nullptr, nullptr, nullptr, nullptr));
+    ScopedServiceHandle service = CreateProductService(manager, serviceName, command);
+    // The old service was deleted, but a program that still holds a handle to it
+    // (the Services console, a monitoring tool) keeps its name until it lets go.
+    if (!service && GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE) {
+        WaitForServiceRemoval(serviceName, markedPollLimit);
+        service = CreateProductService(manager, serviceName, command);
+    }
     return result.Take(service.valid());
 }
 
@@ -99,8 +124,7 @@ bool StopProductService(const wchar_t* serviceName, int pollLimit) {
     }
     const ScopedKernelHandle process = OpenServiceProcess(service);
     SERVICE_STATUS status = {};
-    // A service that is not running refuses the request.
-    if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+    if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status) && !AlreadyStopped(service)) {
         return result.Take(false);
     }
     for (int poll = 0;; ++poll) {
@@ -144,12 +168,12 @@ bool StopAndDeleteService(const wchar_t* serviceName) {
     return deleted;
 }
 
-void WaitForServiceRemoval(const wchar_t* serviceName) {
+void WaitForServiceRemoval(const wchar_t* serviceName, int pollLimit) {
     ScopedServiceHandle manager = OpenManager(kManagerWriteAllAccess);
     if (!manager) {
         return;
     }
-    for (int poll = 0; poll < kRemovalPolls; ++poll) {
+    for (int poll = 0; poll < pollLimit; ++poll) {
         if (!OpenProductService(manager, serviceName)) {
             return;
         }

@@ -6,25 +6,34 @@
 // 60 polls of 500 ms: a service that is not stopped after 30 s counts as not stopping.
 constexpr int kStopPollLimit = 60;
 
+// 30 checks of 100 ms: how long a deleted service may keep its name after a stop.
+constexpr int kRemovalPollLimit = 30;
+// 300 checks of 100 ms: how long another program may keep a deleted service's name.
+constexpr int kMarkedForDeletePollLimit = 300;
+
 // Registers an automatically started own-process service running as LocalSystem,
 // display name = service name. The executable path is registered in double quotes.
 // Fails when the name is already registered; an existing service is never changed.
-bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath);
+// A name still held by a deleted service is waited for (markedPollLimit checks)
+// and then tried once more.
+bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath,
+                    int markedPollLimit = kMarkedForDeletePollLimit);
 
 // Asks the manager to start the service; does not wait until it runs.
 bool StartProductService(const wchar_t* serviceName);
 
 // Sends the stop request and polls every 500 ms until the service is stopped,
 // then waits up to as long again for its process to end; false
-// (ERROR_SERVICE_REQUEST_TIMEOUT) when either bound runs out.
+// (ERROR_SERVICE_REQUEST_TIMEOUT) when either bound runs out. A service that is
+// already stopped counts as stopped; a request refused otherwise fails.
 bool StopProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit);
 
 // Deletes the service only when it could be stopped; then waits for the manager
 // to forget the name either way.
 bool StopAndDeleteService(const wchar_t* serviceName);
 
-// Up to 30 checks, 100 ms apart, until the manager no longer knows the name.
-void WaitForServiceRemoval(const wchar_t* serviceName);
+// Up to pollLimit checks, 100 ms apart, until the manager no longer knows the name.
+void WaitForServiceRemoval(const wchar_t* serviceName, int pollLimit = kRemovalPollLimit);
 
 // True when the question could be asked; *registered then holds the answer.
 bool IsServiceRegistered(const wchar_t* serviceName, bool* registered);

@@ -90,7 +90,8 @@ bool MakeInstallation(const std::wstring& standins) {
     return CopyStandins(standins, product) && InstallComponents() && WriteUninstallEntry(product);
 }
 
-// One timed removal per round; stopFirst leaves the first service registered but stopped.
+// One timed removal per round; stopFirst stops the first service beforehand, as an
+// administrator may have.
 bool TimeRemovals(const std::wstring& standins, int rounds, bool stopFirst,
                   std::vector<double>* times) {
     for (int round = 0; round < rounds; ++round) {
@@ -113,10 +114,6 @@ bool TimeRemovals(const std::wstring& standins, int rounds, bool stopFirst,
             return false;
         }
         times->push_back(Milliseconds(start, end));
-        // The stopped service survives the removal by design; clear it for the next round.
-        if (stopFirst) {
-            DeleteServiceIfPresent(kPService);
-        }
     }
     return true;
 }

@@ -7,7 +7,9 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 
+#include "platform/scoped_handle.h"
 #include "services/components.h"
 #include "services/tests/service_test_support.h"
 #include "testbed/driver.h"
@@ -87,19 +89,55 @@ TEST_F(ServiceControlTest, UnknownNameFailsAtOnceWithItsError) {
     }
 }
 
-TEST_F(ServiceControlTest, StopAndDeleteKeepsAStoppedServiceAfterWaitingForIt) {
+// Never started: deleted like a service the stop request stopped, without the
+// wait for removal.
+TEST_F(ServiceControlTest, StopAndDeleteDeletesAServiceThatIsAlreadyStopped) {
     CopyStandin(L"Portvane_PService.exe", DefaultInstallFolder());
     ASSERT_TRUE(
         InstallService(kPService, (DefaultInstallFolder() + L"\\Portvane_PService.exe").c_str()));
 
-    bool deleted = true;
-    const DWORD elapsed = Timed([&] { deleted = StopAndDeleteService(kPService); });
-    EXPECT_FALSE(deleted);
-    // The cause, not whatever the wait for removal left behind.
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE), GetLastError());
-    EXPECT_GE(elapsed, 2800u);  // all 30 polls of the wait for removal
-    EXPECT_LT(elapsed, 6000u);
-    EXPECT_TRUE(QueryService(kPService).registered);
+    bool deleted = false;
+    EXPECT_LT(Timed([&] { deleted = StopAndDeleteService(kPService); }), 1000u);
+    EXPECT_TRUE(deleted) << GetLastError();
+    EXPECT_FALSE(QueryService(kPService).registered);
+}
+
+// A registered service is never changed and stops the walk at once; a program
+// holding a handle to the deleted service keeps its name, and the create waits
+// until it lets go, within its bound, and otherwise says why it failed.
+TEST_F(ServiceControlTest, CreateRefusesARegisteredNameAndWaitsForAHeldDeletedOne) {
+    const std::wstring executable = DefaultInstallFolder() + L"\\Portvane_PService.exe";
+    CopyStandin(L"Portvane_PService.exe", DefaultInstallFolder());
+    ASSERT_TRUE(InstallService(kPService, executable.c_str()));
+    SetInstallFolder(L"C:\\Elsewhere");
+    LogWatch log;
+    EXPECT_FALSE(InstallComponents());
+    EXPECT_EQ(
+        L"Portvane_PService をインストールできません。\n" + OsMessageLine(ERROR_SERVICE_EXISTS),
+        log.Added());
+    EXPECT_EQ(L"\"" + executable + L"\"", QueryService(kPService).binaryPath);
+    EXPECT_FALSE(QueryService(kDService).registered);
+
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScopedServiceHandle held(OpenServiceW(manager.get(), kPService, SERVICE_QUERY_STATUS));
+    ASSERT_TRUE(held.valid());
+    ASSERT_TRUE(StopAndDeleteService(kPService));
+
+    bool created = true;
+    EXPECT_LT(Timed([&] { created = InstallService(kPService, executable.c_str(), 5); }), 1500u);
+    EXPECT_FALSE(created);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), GetLastError());
+
+    std::thread release([&] {
+        Sleep(1500);
+        held.reset();
+    });
+    const DWORD elapsed = Timed([&] { created = InstallService(kPService, executable.c_str()); });
+    release.join();
+    EXPECT_TRUE(created) << GetLastError();
+    EXPECT_GE(elapsed, 1400u);
+    EXPECT_LT(elapsed, 5000u);
+    EXPECT_EQ(L"\"" + executable + L"\"", QueryService(kPService).binaryPath);
 }
 
 // The process of a stopped service may run on; the wait for it is bounded like
@@ -118,4 +156,7 @@ TEST_F(StuckServiceTest, StopGivesUpAfterItsPollLimit) {
     ASSERT_NO_FATAL_FAILURE(
         InstallAndStart(kStuckService, BuildPath(L"services\\pv_test_stuck_service.exe")));
     ExpectStopGivesUpAfterFourPolls(kStuckService, SERVICE_STOP_PENDING);
+    // Refused while it is stopping: not taken for a stopped service.
+    EXPECT_FALSE(StopProductService(kStuckService, 4));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL), GetLastError());
 }

@@ -93,18 +93,81 @@ class FieldSituationScenario : public ReinstallScenario,
     std::vector<std::thread> holders_;
 };
 
-// A whole installation left as it was.
-void LeaveAlone(FieldSituationScenario&) {}
+// As "net stop" does it, after the start type is changed when asked.
+void StopService(const wchar_t* serviceName, DWORD startType = SERVICE_NO_CHANGE) {
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScopedServiceHandle service(
+        OpenServiceW(manager.get(), serviceName, SERVICE_STOP | SERVICE_CHANGE_CONFIG));
+    ASSERT_TRUE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
+                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                     nullptr));
+    SERVICE_STATUS status = {};
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+    ASSERT_TRUE(WaitForServiceState(serviceName, SERVICE_STOPPED));
+}
+
+void StopFirstService(FieldSituationScenario&) {
+    StopService(kPService);
+}
+
+void DisableAndStopFirstService(FieldSituationScenario&) {
+    StopService(kPService, SERVICE_DISABLED);
+}
+
+// Killed after the first service started: the second never ran, and neither the
+// shortcuts nor the uninstall entry were written.
+void KillSetupBetweenTheServices(FieldSituationScenario&) {
+    ASSERT_NO_FATAL_FAILURE(StopService(kDService));
+    DeleteFileW(StartMenuShortcutPath().c_str());
+    DeleteFileW(DesktopShortcutPath().c_str());
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallEntryKey));
+}
+
+void StopServicesAndDeleteTheFolder(FieldSituationScenario&) {
+    ASSERT_NO_FATAL_FAILURE(StopService(kPService));
+    ASSERT_NO_FATAL_FAILURE(StopService(kDService));
+    const std::wstring folder = DefaultInstallFolder();
+    // A stopped service's process may still be on its way out.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            DeleteTree(folder);
+            return !PathExists(folder);
+        },
+        10000));
+}
+
+// The Services console opened the first service before setup started and lets go
+// 5 s after the removal stopped it, and so after it was deleted.
+void HoldTheFirstServiceOpen(FieldSituationScenario& scenario) {
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScopedServiceHandle service(OpenServiceW(manager.get(), kPService, SERVICE_QUERY_STATUS));
+    ASSERT_TRUE(service.valid());
+    scenario.HoldFor(5000, [opened = service.release()] {
+        ScopedServiceHandle held(opened);
+        SERVICE_STATUS status = {};
+        WaitUntil(
+            [&] {
+                return !QueryServiceStatus(held.get(), &status) ||
+                       status.dwCurrentState == SERVICE_STOPPED;
+            },
+            kInstallTimeoutMs);
+        return held;
+    });
+}
 
 const FieldSituation kFieldSituations[] = {
-    {"Untouched", LeaveAlone},
+    {"FirstServiceStopped", StopFirstService},
+    {"FirstServiceDisabledAndStopped", DisableAndStopFirstService},
+    {"SetupKilledBetweenTheServices", KillSetupBetweenTheServices},
+    {"ServicesStoppedAndFolderDeleted", StopServicesAndDeleteTheFolder},
+    {"ServicesConsoleHoldsAService", HoldTheFirstServiceOpen},
 };
 
 }  // namespace
 
 TEST_P(FieldSituationScenario, UpgradeEndsWithAWholeRunningInstallation) {
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
-    GetParam().make(*this);
+    ASSERT_NO_FATAL_FAILURE(GetParam().make(*this));
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     ExpectWholeRunningInstallation();
 }
