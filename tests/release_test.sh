@@ -134,23 +134,23 @@ default_tsa = test_tsa
 serial = $PWD/tsa.serial
 signer_cert = $PWD/tsa.crt
 signer_key = $PWD/tsa.key
-certs = $PWD/ca.crt
 signer_digest = sha256
 digests = sha256
-ess_cert_id_alg = sha256
 default_policy = 1.2.3.4.1
 EOF
 # CONFIG PORT_FILE SECONDS: answers RFC 3161 requests on 127.0.0.1 through openssl ts,
-# on a port it writes into PORT_FILE, and stops by itself after SECONDS.
+# on a port it writes into PORT_FILE, and stops by itself after SECONDS, even with a
+# client that sends nothing.
 cat >time_stamp_server.py <<'EOF'
 import http.server, os, subprocess, sys, time
 config, port_file, seconds = sys.argv[1], sys.argv[2], float(sys.argv[3])
 class Reply(http.server.BaseHTTPRequestHandler):
+    timeout = 10
     def do_POST(self):
         query = self.rfile.read(int(self.headers["Content-Length"]))
         reply = subprocess.run(["openssl", "ts", "-reply", "-config", config, "-queryfile",
                                 "/dev/stdin", "-out", "/dev/stdout"],
-                               input=query, capture_output=True, check=True).stdout
+                               input=query, stdout=subprocess.PIPE, check=True).stdout
         self.send_response(200)
         self.send_header("Content-Type", "application/timestamp-reply")
         self.send_header("Content-Length", str(len(reply)))
