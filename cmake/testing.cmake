@@ -10,8 +10,11 @@ endif()
 
 # pv_add_windows_tests(NAME SOURCES ... LIBRARIES ... [RESOURCES rc...])
 # One console test executable; each test case becomes a CTest test run under Wine.
+# Without tests the name stays a target that builds nothing, so that the callers'
+# add_dependencies need no guard of their own.
 function(pv_add_windows_tests name)
     if(NOT BUILD_TESTING)
+        add_custom_target(${name})
         return()
     endif()
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;RESOURCES" ${ARGN})

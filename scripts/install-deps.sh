@@ -18,9 +18,13 @@ if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# Wine renders Japanese only under a generated Japanese locale.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+# Wine renders Japanese only under a generated Japanese locale. Listed in locale.gen,
+# it is kept in the locale archive by Debian's tools; but glibc reads the archive once
+# per process, so the shell already running (scripts/run.sh's) would not find it there
+# and would warn as it sets LC_ALL. A copy in a folder of its own is found at once.
+if [[ ! -d /usr/lib/locale/ja_JP.utf8 ]]; then
     sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
     grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
     locale-gen
+    localedef -i ja_JP -c -f UTF-8 --no-archive ja_JP.UTF-8
 fi

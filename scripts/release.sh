@@ -3,8 +3,8 @@
 # its own, and writes into the out folder Portvane_Setup.exe (Authenticode-signed
 # when given a key), SHA256SUMS and the bill of materials Portvane_Setup.spdx.json.
 #
-#   scripts/release.sh --payload DIR --out DIR [--pkcs12 FILE --pass-file FILE]
-#                      [--timestamp URL] [--build DIR]
+#   scripts/release.sh --payload DIR --out DIR [--build DIR]
+#                      [--pkcs12 FILE --pass-file FILE (--timestamp URL | --no-timestamp)]
 #
 # --build names the build tree (default build/release); a second release into the
 # same tree rebuilds only what changed. The same commit and payload give the same
@@ -21,9 +21,13 @@ fail() {
     exit "${2:-1}"
 }
 
-payload="" out="" pkcs12="" pass_file="" timestamp="" build="$ROOT/build/release"
+payload="" out="" pkcs12="" pass_file="" timestamp="" no_timestamp="" build="$ROOT/build/release"
 while (($#)); do
     case "$1" in
+        --no-timestamp)
+            no_timestamp=1
+            shift
+            ;;
         --payload | --out | --pkcs12 | --pass-file | --timestamp | --build)
             (($# >= 2)) && [[ -n "$2" ]] || fail "$1 needs a value" 2
             case "$1" in
@@ -48,7 +52,17 @@ if [[ -n "$pkcs12" || -n "$pass_file" ]]; then
     [[ -r "$pkcs12" ]] || fail "cannot read the key file $pkcs12"
     [[ -r "$pass_file" ]] || fail "cannot read the password file $pass_file"
 fi
-[[ -z "$timestamp" || -n "$pkcs12" ]] || fail "--timestamp needs --pkcs12" 2
+if [[ -n "$pkcs12" ]]; then
+    [[ -n "$timestamp" || -n "$no_timestamp" ]] ||
+        fail "--pkcs12 needs --timestamp URL, your certificate authority's RFC 3161 server:
+  without a time stamp the signature stops validating when the certificate expires,
+  and the elevation prompt then shows an unknown publisher. --no-timestamp signs
+  without one all the same." 2
+    [[ -z "$timestamp" || -z "$no_timestamp" ]] ||
+        fail "--timestamp and --no-timestamp exclude each other" 2
+else
+    [[ -z "$timestamp$no_timestamp" ]] || fail "--timestamp and --no-timestamp need --pkcs12" 2
+fi
 
 if [[ -z "${SOURCE_DATE_EPOCH:-}" ]]; then
     SOURCE_DATE_EPOCH=$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null) ||
@@ -107,7 +121,8 @@ mv "$exe" "$out/"
 commit=$(git -C "$ROOT" describe --always --dirty 2>/dev/null || echo "an unknown commit")
 echo "release of $commit with the product files of $payload, in $out:"
 if [[ -n "$pkcs12" ]]; then
-    echo "  Portvane_Setup.exe        signed with $pkcs12${timestamp:+, time-stamped by $timestamp}"
+    echo "  Portvane_Setup.exe        signed with $pkcs12," \
+        "${timestamp:+time-stamped by $timestamp}${no_timestamp:+without a time stamp}"
 else
     echo "  Portvane_Setup.exe        unsigned"
 fi

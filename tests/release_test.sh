@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # tests/release_test.sh BUILD_DIR: releases of the cross build's stand-ins, exported
 # to a folder. Two, from sources and build trees in other folders, give the default
-# build's exe byte for byte; a third, signed with a throwaway certificate, verifies,
-# fails to with a flipped payload byte, comes back unsigned without its signature,
-# and installs under Wine through the wizard. Needs the test bed's WINEPREFIX.
+# build's exe byte for byte; a third, signed with a throwaway certificate and
+# time-stamped by a time-stamp server of the test's own on 127.0.0.1, verifies with
+# its time stamp, fails to with a flipped payload byte, comes back unsigned without
+# its signature, and installs under Wine through the wizard. Needs the test bed's
+# WINEPREFIX.
 set -uo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="$1"
@@ -25,6 +27,12 @@ refused() {
     local said
     said=$("${@:2}" 2>&1) && return 1
     grep -q -- "$1" <<<"$said" || { echo "$said" && return 1; }
+}
+
+# Succeeds when the command succeeds saying something that matches the pattern.
+says() {
+    local said
+    said=$("${@:2}" 2>&1) && grep -q -- "$1" <<<"$said" || { echo "$said" && return 1; }
 }
 
 # release SCRIPT OUT TREE [option...], from the exported stand-ins.
@@ -112,21 +120,79 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 \
         -extfile <(printf 'keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n') \
         -out signer.crt 2>/dev/null &&
     openssl pkcs12 -export -inkey signer.key -in signer.crt -certfile ca.crt \
-        -passout file:pass.txt -out signer.p12 || exit 1
+        -passout file:pass.txt -out signer.p12 &&
+    openssl req -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.csr \
+        -subj "/CN=Portvane Test TSA" 2>/dev/null &&
+    openssl x509 -req -in tsa.csr -CA ca.crt -CAkey ca.key -set_serial 2 -days 2 \
+        -extfile <(printf '%s\n' keyUsage=critical,digitalSignature \
+            extendedKeyUsage=critical,timeStamping) -out tsa.crt 2>/dev/null || exit 1
+echo 01 >tsa.serial
+cat >tsa.cnf <<EOF
+[ tsa ]
+default_tsa = test_tsa
+[ test_tsa ]
+serial = $PWD/tsa.serial
+signer_cert = $PWD/tsa.crt
+signer_key = $PWD/tsa.key
+signer_digest = sha256
+digests = sha256
+default_policy = 1.2.3.4.1
+EOF
+# CONFIG PORT_FILE SECONDS: answers RFC 3161 requests on 127.0.0.1 through openssl ts,
+# on a port it writes into PORT_FILE, and stops by itself after SECONDS, even with a
+# client that sends nothing.
+cat >time_stamp_server.py <<'EOF'
+import http.server, os, subprocess, sys, time
+config, port_file, seconds = sys.argv[1], sys.argv[2], float(sys.argv[3])
+class Reply(http.server.BaseHTTPRequestHandler):
+    timeout = 10
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers["Content-Length"]))
+        reply = subprocess.run(["openssl", "ts", "-reply", "-config", config, "-queryfile",
+                                "/dev/stdin", "-out", "/dev/stdout"],
+                               input=query, stdout=subprocess.PIPE, check=True).stdout
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+server = http.server.HTTPServer(("127.0.0.1", 0), Reply)
+server.timeout = 1
+with open(port_file + ".new", "w") as file:
+    file.write(str(server.server_port))
+os.rename(port_file + ".new", port_file)
+deadline = time.monotonic() + seconds
+while time.monotonic() < deadline:
+    server.handle_request()
+EOF
 cd - >/dev/null || exit 1
 
+check "a key without --timestamp or --no-timestamp is refused" refused "needs --timestamp URL" \
+    release "$ROOT/scripts/release.sh" "$WORK/out-unstamped" "$WORK/tree-1" \
+    --pkcs12 "$WORK/pki/signer.p12" --pass-file "$WORK/pki/pass.txt"
+check "the refused release writes no exe" test ! -e "$WORK/out-unstamped/Portvane_Setup.exe"
 signed="$WORK/out-signed/Portvane_Setup.exe"
 touch "$signed"
 check "a wrong password fails the signing" refused "signing failed" \
     release "$ROOT/scripts/release.sh" "$WORK/out-signed" "$WORK/tree-1" \
-    --pkcs12 "$WORK/pki/signer.p12" --pass-file "$WORK/pki/wrong.txt"
+    --pkcs12 "$WORK/pki/signer.p12" --pass-file "$WORK/pki/wrong.txt" --no-timestamp
 check "a failed signing leaves no exe" test ! -e "$signed"
-check "the signed release builds" quietly release "$ROOT/scripts/release.sh" \
-    "$WORK/out-signed" "$WORK/tree-1" \
-    --pkcs12 "$WORK/pki/signer.p12" --pass-file "$WORK/pki/pass.txt"
+python3 "$WORK/pki/time_stamp_server.py" "$WORK/pki/tsa.cnf" "$WORK/pki/tsa.port" 300 \
+    2>"$WORK/pki/tsa.log" &
+server=$!
+for _ in {1..100}; do [[ -e "$WORK/pki/tsa.port" ]] && break || sleep 0.1; done
+# A proxy of the environment must not take the request to the loopback address.
+export no_proxy="127.0.0.1${no_proxy:+,$no_proxy}"
+check "the signed, time-stamped release builds" quietly release \
+    "$ROOT/scripts/release.sh" "$WORK/out-signed" "$WORK/tree-1" \
+    --pkcs12 "$WORK/pki/signer.p12" --pass-file "$WORK/pki/pass.txt" \
+    --timestamp "http://127.0.0.1:$(cat "$WORK/pki/tsa.port")/"
+kill "$server" && wait "$server" 2>/dev/null
 echo "     signature: $(($(stat -c %s "$signed") - $(stat -c %s "$unsigned"))) bytes"
-check "the signature verifies against the test CA" \
-    quietly osslsigncode verify -CAfile "$WORK/pki/ca.crt" -in "$signed"
+# osslsigncode verify succeeds even when it cannot verify the time stamp: its line counts.
+check "the signature and its time stamp verify against the test CA" \
+    says "Timestamp Server Signature verification: ok" osslsigncode verify \
+    -CAfile "$WORK/pki/ca.crt" -TSA-CAfile "$WORK/pki/ca.crt" -in "$signed"
 cp "$signed" "$WORK/tampered.exe"
 python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[int(sys.argv[2])] ^= 1
 open(sys.argv[1], "wb").write(d)' "$WORK/tampered.exe" "$(module_byte "$signed")"

@@ -281,9 +281,10 @@ TEST_F(BuiltExe, ManifestAsksForAdministratorDpiAwarenessAndCommonControls6) {
         << "an OS list would change the version the program reports";
 }
 
-TEST_F(BuiltExe, IsCopiedToThePageFileWhenStartedFromAStickOrAShare) {
+TEST_F(BuiltExe, HeaderAsksForThePageFileOffAStickOrAShareAndIsTerminalServerAware) {
     // The services it starts block USB storage: pages not yet read could no
-    // longer come from the stick the setup was started from.
+    // longer come from the stick the setup was started from. Unmarked, on a
+    // Remote Desktop Session Host it would run under legacy compatibility.
     std::ifstream file(std::filesystem::path(BuildPath(L"Portvane_Setup.exe")), std::ios::binary);
     std::string image{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     DWORD headerSum = 0;
@@ -293,6 +294,8 @@ TEST_F(BuiltExe, IsCopiedToThePageFileWhenStartedFromAStickOrAShare) {
     ASSERT_NE(nullptr, headers);
     const WORD fromSwap = IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP | IMAGE_FILE_NET_RUN_FROM_SWAP;
     EXPECT_EQ(fromSwap, headers->FileHeader.Characteristics & fromSwap);
+    EXPECT_NE(0, headers->OptionalHeader.DllCharacteristics &
+                     IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE);
     if (headerSum != 0) {
         EXPECT_EQ(computedSum, headerSum) << "the bits were set after the checksum";
     }
