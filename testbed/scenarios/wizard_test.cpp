@@ -68,6 +68,14 @@ std::wstring FirstLogLines() {
            (wow64 ? L"\nCPU: x64\n" : L"\nCPU: x86\n");
 }
 
+// Wine's end of the session: every window of the desktop is asked, then each
+// process whose windows agreed is told and ended. 1 when a window refused.
+DWORD EndSession() {
+    const SetupProcess wineboot =
+        LaunchProgram(L"C:\\windows\\system32\\wineboot.exe", L"--end-session");
+    return WaitForExit(wineboot, kStartTimeoutMs);
+}
+
 }  // namespace
 
 TEST_F(WizardScenario, FirstThreePagesShowTheirTextsAndLeadBackAndForth) {
@@ -208,6 +216,27 @@ TEST_F(WizardScenario, InstallsRefusingEveryCloseUntilDoneAndStartsTheApplicatio
     std::wstring expected = DefaultInstallFolder() + L"\\Portvane.exe";
     CharLowerW(&expected[0]);
     EXPECT_EQ(expected, ImagePathOfWindow(ApplicationWindow()));
+}
+
+// The end of the session before the installation takes the staging folder
+// with it: left behind, only an administrator could delete it. During the
+// installation the session waits for the worker.
+TEST_F(WizardScenario, EndOfTheSessionRemovesTheStagingFolderOrWaitsForTheWorker) {
+    ASSERT_NO_FATAL_FAILURE(StartWizard());
+    ASSERT_NO_FATAL_FAILURE(WalkForward(1));
+    ASSERT_NE(stagingBefore_, StagingFolders());
+    EXPECT_EQ(0u, EndSession());
+    EXPECT_NE(STILL_ACTIVE, WaitForExit(setup_, kStartTimeoutMs));
+    EXPECT_EQ(stagingBefore_, StagingFolders()) << "the staging folder stayed";
+
+    ASSERT_NO_FATAL_FAILURE(StartWizard());
+    ASSERT_NO_FATAL_FAILURE(WalkForward(2));
+    ClickTo(IDC_NEXT, kProgressTitle);
+    EXPECT_EQ(1u, EndSession()) << "the end of the session was not refused";
+    ASSERT_NO_FATAL_FAILURE(WaitForResult(kDoneTitle));
+    EXPECT_EQ(0u, EndSession());
+    EXPECT_NE(STILL_ACTIVE, WaitForExit(setup_, kStartTimeoutMs));
+    EXPECT_EQ(stagingBefore_, StagingFolders()) << "the staging folder stayed";
 }
 
 class FailedInstallScenario : public WizardScenario {
