@@ -95,3 +95,12 @@ bool RemovePreviousInstallation() {
     // Services registered but no folder known: nothing safe to remove.
     return DefaultRemovalContext(productFolder, &context) && RunRemovalSequence(context);
 }
+
+bool FindPreviousInstallFolder(wchar_t (&folder)[kPathChars]) {
+    RemovalContext context;
+    wchar_t entryName[kEntryNameChars];
+    if (FindUninstallEntry(entryName) && ReadUninstallEntry(entryName, &context)) {
+        return FormatText(folder, L"%s", context.oldInstallFolder);
+    }
+    return GetProductFolderPath(folder);
+}

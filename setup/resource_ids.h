@@ -27,6 +27,7 @@
 #define IDS_COPY_DONE 123
 #define IDS_COPY_FAILED 124
 #define IDS_DOTNET_MISSING 129
+#define IDS_SESSION_END_WAIT 130
 
 // Wizard controls
 #define IDC_PAGE_TITLE 1001

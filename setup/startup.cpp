@@ -1,10 +1,14 @@
 #include "setup/startup.h"
 
 #include "payload/extract.h"
+#include "payload/module_table.h"
+#include "platform/process_images.h"
 #include "platform/scoped_handle.h"
 #include "platform/system_info.h"
 #include "platform/system_library.h"
 #include "platform/text_format.h"
+#include "services/component_table.h"
+#include "services/previous_installation.h"
 #include "setup/install_log.h"
 #include "setup/process_state.h"
 #include "setup/resource_ids.h"
@@ -26,6 +30,30 @@ bool ProgramIsRunning(const wchar_t* nameWord) {
     ScopedKernelHandle mutex(CreateMutexW(nullptr, TRUE, mutexName));
     const DWORD error = GetLastError();
     return error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
+}
+
+// A program of the product by its file name; the services run for good and
+// are stopped by the removal itself.
+bool IsProductProgram(const wchar_t* fileName) {
+    for (const ComponentRow& row : kComponentTable) {
+        if (CompareStringOrdinal(fileName, -1, row.fileName, -1, TRUE) == CSTR_EQUAL) {
+            return false;
+        }
+    }
+    for (const PayloadModule* row = kModuleTable; row->fileName != nullptr; ++row) {
+        if (CompareStringOrdinal(fileName, -1, row->fileName, -1, TRUE) == CSTR_EQUAL) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A mutex lives in its own session's namespace: the tray program of another
+// user (fast user switching, Remote Desktop) is seen only by its image, which
+// the removal could then not delete.
+bool ProductRunsInAnySession() {
+    wchar_t folder[kPathChars];
+    return FindPreviousInstallFolder(folder) && AnyProcessRunsFrom(folder, IsProductProgram);
 }
 
 void ShowRefusal(unsigned messageId) {
@@ -88,6 +116,11 @@ int RunSetup(HINSTANCE instance) {
     if (ProgramIsRunning(L"Portvane_Tray")) {
         ShowRefusal(IDS_ALREADY_RUNNING);
         return kExitNormal;
+    }
+    if (ProductRunsInAnySession()) {
+        ShowRefusal(IDS_ALREADY_RUNNING);
+        CleanUp();
+        return kExitRefused;
     }
     if (!ExtractPayload()) {
         MessageBoxW(nullptr, LoadMessageText(IDS_CANNOT_INSTALL), g_captionText, MB_SYSTEMMODAL);

@@ -35,10 +35,26 @@ DWORD StartWithShellToken(const wchar_t* applicationPath) {
     return ERROR_SUCCESS;
 }
 
+// Clipboard history, Remote Desktop's clipboard and clipboard managers keep
+// the clipboard open for a moment after every change.
+constexpr DWORD kClipboardWaitMs = 1000;
+constexpr DWORD kClipboardStepMs = 20;
+
+bool OpenClipboardWhenFree(HWND owner) {
+    const DWORD start = GetTickCount();
+    while (!OpenClipboard(owner)) {
+        if (GetTickCount() - start >= kClipboardWaitMs) {
+            return false;
+        }
+        Sleep(kClipboardStepMs);
+    }
+    return true;
+}
+
 // The open clipboard is closed on every path out of the scope.
 class OpenedClipboard {
   public:
-    explicit OpenedClipboard(HWND owner) : opened_(OpenClipboard(owner) != FALSE) {}
+    explicit OpenedClipboard(HWND owner) : opened_(OpenClipboardWhenFree(owner)) {}
     ~OpenedClipboard() {
         if (opened_) {
             CloseClipboard();

@@ -2,6 +2,7 @@
 
 #include "install/worker.h"
 #include "payload/module_table.h"
+#include "payload/staging_folder.h"
 #include "platform/text_format.h"
 #include "setup/install_log.h"
 #include "setup/process_state.h"
@@ -11,13 +12,21 @@
 #include "wizard/finishing_actions.h"
 #include "wizard/install_start.h"
 #include "wizard/page_switch.h"
+#include "wizard/session_end.h"
 #include "wizard/startup_timing.h"
 
 namespace {
 
+// The progress page is the worker's, from its start to its result.
 void ShowPage(HWND dialog, int page) {
+    const bool leavesWorker = g_currentPage == kProgressPage;
     g_currentPage = page;
     SwitchToPage(dialog, page);
+    if (page == kProgressPage) {
+        ShowSessionEndReason(dialog);
+    } else if (leavesWorker) {
+        ClearSessionEndReason(dialog);
+    }
 }
 
 void LaunchInstalledApplication() {
@@ -115,6 +124,18 @@ void OnCommand(HWND dialog, int id, int code) {
     }
 }
 
+// Windows ends the process once every window has answered: left for the
+// clean-up after the dialog, the staging folder would stay in the user's
+// temporary folder, where only administrators may delete it. Under a running
+// worker, which copies from it, it cannot go.
+void OnEndSession(HWND dialog, bool ending) {
+    if (!ending || g_currentPage == kProgressPage) {
+        return;
+    }
+    RemoveStagingFolder();
+    EndDialog(dialog, 0);
+}
+
 }  // namespace
 
 INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -124,6 +145,13 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             return TRUE;
         case WM_COMMAND:
             OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+            return FALSE;
+        case WM_QUERYENDSESSION:
+            // Refused while the worker runs; Windows shows the reason given for it.
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, g_currentPage != kProgressPage);
+            return TRUE;
+        case WM_ENDSESSION:
+            OnEndSession(dialog, wParam != FALSE);
             return FALSE;
         case WM_CTLCOLORSTATIC:
             return TitleColourBrush(dialog, reinterpret_cast<HWND>(lParam));

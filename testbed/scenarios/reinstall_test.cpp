@@ -1,6 +1,7 @@
 // Running the setup again over a running installation that it made itself:
 // the earlier one is removed and the product installed afresh. The two runs
 // also close the completion page the two ways that must start nothing.
+#include <algorithm>
 #include <thread>
 
 #include "payload/module_table.h"
@@ -174,6 +175,35 @@ TEST_P(FieldSituationScenario, UpgradeEndsWithAWholeRunningInstallation) {
 
 INSTANTIATE_TEST_SUITE_P(Field, FieldSituationScenario, ::testing::ValuesIn(kFieldSituations),
                          [](const auto& param) { return std::string(param.param.name); });
+
+// The tray program in another user's session: its mutex is out of setup's
+// sight, its image is not. Started suspended, it has created no mutex. The
+// entry names the folder in short form, small letters and "/": the same folder.
+TEST_F(FieldSituationScenario, ProductRunningWithoutItsMutexIsRefusedAndNothingChanges) {
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    const std::wstring folder = DefaultInstallFolder();
+    wchar_t shortFolder[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameW(folder.c_str(), shortFolder, MAX_PATH));
+    std::wstring written(CharLowerW(shortFolder));
+    std::replace(written.begin(), written.end(), L'\\', L'/');
+    std::wstring command =
+        ReadValue(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"UninstallString").text;
+    command.replace(command.find(folder), folder.size(), written);
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"UninstallString", REG_SZ,
+                              command.c_str(), (command.size() + 1) * sizeof(wchar_t)));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(CreateProcessW((folder + L"\\Portvane_Tray.exe").c_str(), nullptr, nullptr, nullptr,
+                               FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup, &started));
+    const ScopedKernelHandle process(started.hProcess);
+    const ScopedKernelHandle thread(started.hThread);
+    ExpectRefusal(kAlreadyRunning, 1);
+    TerminateProcess(process.get(), 0);
+    WaitForSingleObject(process.get(), kStartTimeoutMs);
+    ExpectWholeRunningInstallation();
+}
 
 TEST_F(ReinstallScenario, SecondRunReplacesARunningInstallationWhole) {
     ASSERT_EQ(nullptr, GetShellWindow());

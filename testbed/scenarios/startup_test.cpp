@@ -7,29 +7,8 @@
 
 namespace {
 
-constexpr wchar_t kDotNetMissing[] =
-    L"このアプリケーションを実行するには、.NET Framework 4.0以上をインストールする必要があります。";
-constexpr wchar_t kAlreadyRunning[] = L"起動中です。インストールできません。";
-
 class StartupScenario : public SetupScenario {
 protected:
-    // Setup shows exactly this refusal box and ends with this code.
-    void ExpectRefusal(const wchar_t* text, DWORD exitCode) {
-        setup_ = LaunchSetup();
-        MessageBoxInfo box = WaitForMessageBox(setup_.processId, kStartTimeoutMs);
-        ASSERT_NE(nullptr, box.window) << "no message box";
-        EXPECT_EQ(text, box.text);
-        EXPECT_EQ(L"Portvane", box.caption);
-        EXPECT_EQ(nullptr, box.owner);
-        EXPECT_TRUE(box.hasIcon);
-        SaveScreenshot(box.window, exitCode == 1 && wcscmp(text, kDotNetMissing) == 0
-                                       ? L"message-129-dotnet"
-                                       : L"message-119-running");
-        DismissMessageBox(box);
-        EXPECT_EQ(exitCode, WaitForExit(setup_, kStartTimeoutMs));
-        EXPECT_EQ(stagingBefore_, StagingFolders()) << "a refusal must leave nothing on disk";
-    }
-
     // Starts a stand-in product program and waits until it holds its mutex.
     void StartProduct(const wchar_t* fileName, const wchar_t* mutexName) {
         products_.push_back(LaunchProgram(BuildPath(std::wstring(L"payload-files\\") + fileName)));

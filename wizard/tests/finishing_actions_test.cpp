@@ -35,6 +35,13 @@ HWND PopupWindow(const wchar_t* title) {
                            nullptr);
 }
 
+long long AvailableAddressSpace() {
+    MEMORYSTATUSEX status = {};
+    status.dwLength = sizeof(status);
+    GlobalMemoryStatusEx(&status);
+    return static_cast<long long>(status.ullAvailVirtual);
+}
+
 }  // namespace
 
 // The window given owns the clipboard: Windows refuses the data of an ownerless one.
@@ -80,16 +87,20 @@ TEST(ClipboardCopy, ClipboardHeldElsewhereFailsAndLeaksNoBlock) {
         }
     }
     EXPECT_TRUE(holding);
-    // 2,100 blocks of 1 MiB would not fit the 32-bit address space if a failed
-    // copy kept its block: the copy after the release would fail.
-    const std::wstring large((1 << 19) - 1, L'x');
+    // Each failed copy waits a second for the clipboard; one that kept its block
+    // of 64 MiB would take that from the address space for good.
+    const std::wstring huge((1 << 25) - 1, L'x');
+    const long long availableBefore = AvailableAddressSpace();
     int copied = 0;
-    for (int attempt = 0; attempt < 2100 && copied == 0; ++attempt) {
-        copied += CopyTextToClipboard(owner, large.c_str());
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        copied += CopyTextToClipboard(owner, huge.c_str());
     }
+    const long long lost = availableBefore - AvailableAddressSpace();
     SetEvent(done.get());
     holder.join();
     EXPECT_EQ(0, copied);
+    EXPECT_LT(lost, 1LL << 26);
+    const std::wstring large((1 << 19) - 1, L'x');
     EXPECT_EQ(L"kept", ClipboardText());
     EXPECT_TRUE(CopyTextToClipboard(owner, large.c_str()));
     EXPECT_EQ(large, ClipboardText());
