@@ -84,6 +84,7 @@ class PreviousInstallationTest : public ProductStateTest {
             CopyStandin(file, folder);
         }
         WriteTextFile(folder + L"\\Readme.rtf", "{\\rtf1 readme}");
+        SetFileAttributesW((folder + L"\\Readme.rtf").c_str(), FILE_ATTRIBUTE_READONLY);
         SetInstallFolder(folder);
         ASSERT_TRUE(InstallComponents());
         ASSERT_TRUE(WaitForServiceState(kDService, SERVICE_RUNNING));
@@ -92,6 +93,8 @@ class PreviousInstallationTest : public ProductStateTest {
         for (int csidl : {CSIDL_COMMON_APPDATA, CSIDL_LOCAL_APPDATA}) {
             CreateFolderTree(DataFolder(csidl));
             WriteTextFile(DataFolder(csidl) + L"\\settings.db", "data");
+            SetFileAttributesW((DataFolder(csidl) + L"\\settings.db").c_str(),
+                               FILE_ATTRIBUTE_READONLY);
         }
         const DWORD one = 1;
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
@@ -235,6 +238,31 @@ TEST_F(PreviousInstallationTest, EntryIsObeyedOnlyWhenReadWholeAndSafe) {
     WriteUninstallEntry(L"ORBEK_Portvane", padded);
     EXPECT_TRUE(RemovePreviousInstallation());
     ExpectRemoved(defaultFolder_);
+}
+
+// A standard user may put a data folder, or its maker folder, back as a link
+// after a removal, or plant one inside: the next removal goes on, and deletes
+// nothing through a link.
+TEST_F(PreviousInstallationTest, LinksInTheDataFoldersAreNotFollowed) {
+    const std::wstring elsewhere = otherFolder_ + L"\\elsewhere";
+    const std::wstring victim = elsewhere + L"\\Portvane\\victim.txt";
+    const std::pair<std::wstring, std::wstring> links[] = {
+        {SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\ORBEK", elsewhere},
+        {SpecialFolder(CSIDL_LOCAL_APPDATA) + L"\\ORBEK", elsewhere},
+        {DataFolder(CSIDL_COMMON_APPDATA), elsewhere + L"\\Portvane"},
+        {DataFolder(CSIDL_COMMON_APPDATA) + L"\\victim.txt", victim}};
+    for (const auto& [link, target] : links) {
+        SCOPED_TRACE(link);
+        MakeInstallation(defaultFolder_);
+        WriteUninstallEntry(L"ORBEK_Portvane", UninstallCommand(defaultFolder_));
+        CreateFolderTree(elsewhere + L"\\Portvane");
+        WriteTextFile(victim, "not the product's");
+        DeleteTree(link);
+        ASSERT_TRUE(RunUnix("ln", "-s", target, link));
+        EXPECT_TRUE(RemovePreviousInstallation());
+        EXPECT_TRUE(PathExists(victim));
+        RunUnix("rm", "-f", link);
+    }
 }
 
 TEST_F(PreviousInstallationTest, SubfolderKeepsTheOldFolderAndTheEntry) {

@@ -96,8 +96,29 @@ class FieldSituationScenario : public ReinstallScenario,
 // A whole installation left as it was.
 void LeaveAlone(FieldSituationScenario&) {}
 
+void MakeAFileReadOnly(FieldSituationScenario&) {
+    SetFileAttributesW((DefaultInstallFolder() + L"\\Readme.rtf").c_str(), FILE_ATTRIBUTE_READONLY);
+}
+
+// Opened when the wizard shows its first page: the removal reaches the file
+// about 0.1 s after the click on Next, too soon to be caught after the click.
+void ScanAFileDuringTheUpgrade(FieldSituationScenario& scenario) {
+    scenario.HoldFor(1500, [] {
+        WaitUntil(
+            [] {
+                return !ControlText(FindWindowW(L"#32770", kCaptionText), IDC_PAGE_TITLE).empty();
+            },
+            kInstallTimeoutMs);
+        const std::wstring readme = DefaultInstallFolder() + L"\\Readme.rtf";
+        return ScopedFileHandle(CreateFileW(readme.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+    });
+}
+
 const FieldSituation kFieldSituations[] = {
     {"Untouched", LeaveAlone},
+    {"ReadOnlyFile", MakeAFileReadOnly},
+    {"ScannerHoldsAFile", ScanAFileDuringTheUpgrade},
 };
 
 }  // namespace
