@@ -115,10 +115,18 @@ void ScanAFileDuringTheUpgrade(FieldSituationScenario& scenario) {
     });
 }
 
+// A setup ended while it wrote the uninstall entry.
+void LeaveOnlyTheEntrysName(FieldSituationScenario&) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"DisplayName", REG_SZ, L"Portvane",
+                    18);
+}
+
 const FieldSituation kFieldSituations[] = {
     {"Untouched", LeaveAlone},
     {"ReadOnlyFile", MakeAFileReadOnly},
     {"ScannerHoldsAFile", ScanAFileDuringTheUpgrade},
+    {"HalfWrittenUninstallEntry", LeaveOnlyTheEntrysName},
 };
 
 }  // namespace
