@@ -97,7 +97,7 @@ void RemoveDataFolder(int csidl) {
     }
     RetryWhileFolderInUse([&maker] { return DeleteSubfolderUnfollowed(maker, kProductWord); });
     maker.handle.reset();
-    DeleteSubfolderUnfollowed(special, kMakerWord);
+    RetryWhileFileInUse([&special] { return DeleteSubfolderUnfollowed(special, kMakerWord); });
 }
 
 bool DeleteUninstallKey(const wchar_t* uninstallKeyName) {
