@@ -9,6 +9,7 @@
 #include "install/registration.h"
 #include "install/shortcuts.h"
 #include "payload/module_table.h"
+#include "platform/file_in_use.h"
 #include "platform/scoped_handle.h"
 #include "services/components.h"
 #include "services/previous_installation.h"
@@ -36,10 +37,13 @@ void LogPathTooLong(const wchar_t* format, const wchar_t* folder, const wchar_t*
     AppendOsMessage();
 }
 
-// An existing file or folder of that name is used as it is.
+// An existing file or folder of that name is used as it is. A folder just
+// removed while another program still held it is waited for a moment.
 bool EnsureFolder(const wchar_t* path) {
-    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ||
-           CreateDirectoryW(path, nullptr) != FALSE;
+    return RetryWhileFileInUse([path] {
+        return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ||
+               CreateDirectoryW(path, nullptr) != FALSE;
+    });
 }
 
 // Size as the C runtime reports it, signed 32-bit; a source that cannot be
@@ -94,8 +98,11 @@ bool CopyPayloadModules(InstallRun& run) {
         }
         // Clears the read-only flag an earlier installation may have left;
         // fails harmlessly while the target does not exist yet.
-        SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
-        if (!CopyFileW(source, target, FALSE)) {
+        const bool copied = RetryWhileFileInUse([&] {
+            SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
+            return CopyFileW(source, target, FALSE) != FALSE;
+        });
+        if (!copied) {
             AppendLogLine(L"%s をコピーできません。", target);
             AppendOsMessage();
             return false;

@@ -136,6 +136,6 @@ void RemoveStagingFolder() {
         }
     }
     g_stagingFolderHandle.reset();
-    RetryWhileFileInUse([] { return RemoveDirectoryW(g_stagingFolderPath) != FALSE; });
+    RetryWhileFolderInUse([] { return RemoveDirectoryW(g_stagingFolderPath) != FALSE; });
     g_stagingFolderPath[0] = L'\0';
 }

@@ -1,7 +1,7 @@
 #include "services/previous_installation.h"
 
-#include <io.h>
 #include <windows.h>
+#include <io.h>
 
 #include <cwchar>
 
@@ -43,24 +43,35 @@ bool FindUninstallEntry(wchar_t (&entryName)[kEntryNameChars]) {
     }
 }
 
-bool ReadUninstallEntry(const wchar_t* entryName, RemovalContext* context) {
+// ERROR_SUCCESS with the entry's "UninstallString" read whole and terminated,
+// ERROR_FILE_NOT_FOUND when the value is missing, another code when the entry
+// cannot be read.
+LONG ReadUninstallString(const wchar_t* entryName, wchar_t (&commandLine)[kUninstallStringChars]) {
     wchar_t entryPath[kEntryNameChars];
-    if (!FormatText(entryPath, L"%s\\%s", kUninstallRootKey, entryName)) {
-        return false;
-    }
     ScopedRegistryKey entry;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, entryPath, 0, KEY_READ, entry.receive()) !=
-        ERROR_SUCCESS) {
-        return false;
+    if (!FormatText(entryPath, L"%s\\%s", kUninstallRootKey, entryName) ||
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, entryPath, 0, KEY_READ, entry.receive()) !=
+            ERROR_SUCCESS) {
+        return ERROR_CANTOPEN;
     }
-    wchar_t commandLine[kUninstallStringChars] = {};
     DWORD dataBytes = sizeof(commandLine);
-    if (RegQueryValueExW(entry.get(), L"UninstallString", nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(commandLine), &dataBytes) != ERROR_SUCCESS) {
-        return false;
+    const LONG status = RegQueryValueExW(entry.get(), L"UninstallString", nullptr, nullptr,
+                                         reinterpret_cast<BYTE*>(commandLine), &dataBytes);
+    if (status != ERROR_SUCCESS) {
+        return status;
     }
-    return TerminateUninstallString(commandLine, dataBytes) &&
-           ParseUninstallCommand(commandLine, context);
+    return TerminateUninstallString(commandLine, dataBytes) ? ERROR_SUCCESS : ERROR_MORE_DATA;
+}
+
+// As ReadUninstallString, with the context filled from the command on success
+// and ERROR_BAD_FORMAT for a command the removal may not follow.
+LONG ReadUninstallEntry(const wchar_t* entryName, RemovalContext* context) {
+    wchar_t commandLine[kUninstallStringChars] = {};
+    const LONG read = ReadUninstallString(entryName, commandLine);
+    if (read != ERROR_SUCCESS) {
+        return read;
+    }
+    return ParseUninstallCommand(commandLine, context) ? ERROR_SUCCESS : ERROR_BAD_FORMAT;
 }
 
 // Without an entry, the default folder or a registered service still betrays an
@@ -71,11 +82,12 @@ bool DefaultInstallationPresent(const wchar_t* productFolder) {
 }
 
 // The default folder passes the same test as one read from an entry.
-bool DefaultRemovalContext(const wchar_t* productFolder, RemovalContext* context) {
+bool DefaultRemovalContext(const wchar_t* productFolder, const wchar_t* uninstallKeyName,
+                           RemovalContext* context) {
     *context = RemovalContext{};
     return IsRemovableFolder(productFolder) &&
            FormatText(context->oldInstallFolder, L"%s", productFolder) &&
-           FormatText(context->uninstallKeyName, L"%s", kUninstallKeyName) &&
+           FormatText(context->uninstallKeyName, L"%s", uninstallKeyName) &&
            FormatText(context->shortcutName, L"%s", ProductDisplayName());
 }
 
@@ -84,22 +96,32 @@ bool DefaultRemovalContext(const wchar_t* productFolder, RemovalContext* context
 bool RemovePreviousInstallation() {
     RemovalContext context;
     wchar_t entryName[kEntryNameChars];
-    if (FindUninstallEntry(entryName)) {
-        return ReadUninstallEntry(entryName, &context) && RunRemovalSequence(context);
+    const bool entryFound = FindUninstallEntry(entryName);
+    const LONG read = entryFound ? ReadUninstallEntry(entryName, &context)
+                                 : static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    if (read == ERROR_SUCCESS) {
+        return RunRemovalSequence(context);
     }
+    if (read != ERROR_FILE_NOT_FOUND) {
+        return false;
+    }
+    // No entry, or one whose setup was stopped before it wrote the command:
+    // such a key is deleted under its name as stored.
     wchar_t productFolder[kPathChars];
     GetProductFolderPath(productFolder);
     if (!DefaultInstallationPresent(productFolder)) {
         return true;
     }
     // Services registered but no folder known: nothing safe to remove.
-    return DefaultRemovalContext(productFolder, &context) && RunRemovalSequence(context);
+    return DefaultRemovalContext(productFolder, entryFound ? entryName : kUninstallKeyName,
+                                 &context) &&
+           RunRemovalSequence(context);
 }
 
 bool FindPreviousInstallFolder(wchar_t (&folder)[kPathChars]) {
     RemovalContext context;
     wchar_t entryName[kEntryNameChars];
-    if (FindUninstallEntry(entryName) && ReadUninstallEntry(entryName, &context)) {
+    if (FindUninstallEntry(entryName) && ReadUninstallEntry(entryName, &context) == ERROR_SUCCESS) {
         return FormatText(folder, L"%s", context.oldInstallFolder);
     }
     return GetProductFolderPath(folder);

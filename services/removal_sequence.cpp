@@ -7,6 +7,8 @@
 
 #include <cwchar>
 
+#include "platform/file_in_use.h"
+#include "platform/link_guard.h"
 #include "platform/scoped_handle.h"
 #include "platform/text_format.h"
 #include "services/components.h"
@@ -30,11 +32,13 @@ void DeleteShortcuts(const wchar_t* shortcutName) {
     }
 }
 
-// Deletes every file directly in folder; subfolders and files that cannot be
-// deleted stay. A folder that cannot be searched is passed over.
-void DeleteFolderFiles(const wchar_t* folder) {
+// Deletes every file directly in folder, waiting a moment for each one that
+// another program holds; subfolders, links the system follows anyway and
+// files that cannot be deleted stay. A folder that cannot be searched is
+// passed over.
+void DeleteFolderFiles(const HeldFolder& folder) {
     wchar_t pattern[kPathChars];
-    if (!FormatText(pattern, L"%s\\*.*", folder)) {
+    if (!FormatText(pattern, L"%s\\*.*", folder.path)) {
         return;
     }
     WIN32_FIND_DATAW entry;
@@ -43,14 +47,25 @@ void DeleteFolderFiles(const wchar_t* folder) {
         return;
     }
     do {
-        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) {
-            continue;
-        }
-        wchar_t path[kPathChars];
-        if (JoinPath(path, folder, entry.cFileName)) {
-            DeleteFileW(path);
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            RetryWhileFileInUse([&] { return DeleteFileUnfollowed(folder, entry.cFileName); });
         }
     } while (FindNextFileW(search.get(), &entry));
+}
+
+bool RemoveOldInstallFolder(const wchar_t* path) {
+    HeldFolder folder;
+    if (OpenFolderFollowingLinks(path, &folder)) {
+        DeleteFolderFiles(folder);
+    }
+    folder.handle.reset();
+    if (PathFileExistsW(path) &&
+        !RetryWhileFolderInUse([path] { return RemoveDirectoryW(path) != FALSE; })) {
+        AppendLogLine(L"インストール先ディレクトリを削除できません。");
+        AppendOsMessage();
+        return false;
+    }
+    return true;
 }
 
 // The maker folder above the old install folder goes when nothing else is in it;
@@ -58,25 +73,31 @@ void DeleteFolderFiles(const wchar_t* folder) {
 void RemoveParentFolder(const wchar_t* folder) {
     wchar_t parent[kPathChars];
     if (ParentFolder(folder, parent) && IsRemovableFolder(parent)) {
-        RemoveDirectoryW(parent);
+        RetryWhileFileInUse([&parent] { return RemoveDirectoryW(parent) != FALSE; });
     }
 }
 
 // <special folder>\ORBEK\Portvane and then <special folder>\ORBEK, when empty.
+// A standard user may create both, and may put either back as a link after a
+// removal: then nothing in or through it is touched.
 void RemoveDataFolder(int csidl) {
-    wchar_t makerFolder[kPathChars] = L"";
-    if (!SHGetSpecialFolderPathW(nullptr, makerFolder, csidl, FALSE) || makerFolder[0] == L'\0' ||
-        !PathAppendW(makerFolder, kMakerWord)) {
+    wchar_t specialFolder[kPathChars] = L"";
+    HeldFolder special;
+    HeldFolder maker;
+    if (!SHGetSpecialFolderPathW(nullptr, specialFolder, csidl, FALSE) ||
+        specialFolder[0] == L'\0' || !OpenFolderFollowingLinks(specialFolder, &special) ||
+        !OpenSubfolderUnfollowed(special, kMakerWord, &maker)) {
         return;
     }
-    wchar_t productFolder[kPathChars];
-    if (!FormatText(productFolder, L"%s", makerFolder) ||
-        !PathAppendW(productFolder, kProductWord)) {
-        return;
+    {
+        HeldFolder product;
+        if (OpenSubfolderUnfollowed(maker, kProductWord, &product)) {
+            DeleteFolderFiles(product);
+        }
     }
-    DeleteFolderFiles(productFolder);
-    RemoveDirectoryW(productFolder);
-    RemoveDirectoryW(makerFolder);
+    RetryWhileFolderInUse([&maker] { return DeleteSubfolderUnfollowed(maker, kProductWord); });
+    maker.handle.reset();
+    RetryWhileFileInUse([&special] { return DeleteSubfolderUnfollowed(special, kMakerWord); });
 }
 
 bool DeleteUninstallKey(const wchar_t* uninstallKeyName) {
@@ -104,10 +125,7 @@ bool RunRemovalSequence(const RemovalContext& context) {
     RemoveComponents();
     DeleteShortcuts(context.shortcutName);
 
-    DeleteFolderFiles(context.oldInstallFolder);
-    if (PathFileExistsW(context.oldInstallFolder) && !RemoveDirectoryW(context.oldInstallFolder)) {
-        AppendLogLine(L"インストール先ディレクトリを削除できません。");
-        AppendOsMessage();
+    if (!RemoveOldInstallFolder(context.oldInstallFolder)) {
         return false;
     }
     RemoveParentFolder(context.oldInstallFolder);

@@ -123,3 +123,25 @@ double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
     return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
            static_cast<double>(frequency.QuadPart);
 }
+
+bool RunUnix(const char* command, const char* option, const std::wstring& first,
+             const std::wstring& second) {
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    using Spawn = LONG(WINAPI*)(char* const*, int);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    const auto spawn = reinterpret_cast<Spawn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "__wine_unix_spawnvp")));
+    if (unixName == nullptr || spawn == nullptr) {
+        return false;
+    }
+    char* paths[] = {unixName(first.c_str()), second.empty() ? nullptr : unixName(second.c_str())};
+    char* argv[] = {const_cast<char*>(command), const_cast<char*>(option), paths[0], paths[1],
+                    nullptr};
+    const bool ran =
+        paths[0] != nullptr && (second.empty() || paths[1] != nullptr) && spawn(argv, TRUE) == 0;
+    for (char* path : paths) {
+        HeapFree(GetProcessHeap(), 0, path);
+    }
+    return ran;
+}

@@ -46,3 +46,9 @@ int ProductUninstallEntries();
 std::wstring OsMessageLine(DWORD error);
 
 double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end);
+
+// Runs "command option first [second]" in Unix on Windows paths, for what
+// Wine 8 cannot do from Windows: its CreateSymbolicLinkW makes no link, and it
+// follows a link even to delete it ("ln -s TARGET LINK", "rm -f LINK").
+bool RunUnix(const char* command, const char* option, const std::wstring& first,
+             const std::wstring& second = L"");

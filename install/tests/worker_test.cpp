@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "install/tests/shell_state.h"
@@ -275,9 +276,19 @@ TEST_F(WorkerTest, CopyOverwritesReadOnlyFilesInExistingFoldersButNeverCutsAPath
               AddedLog());
     EXPECT_EQ(7, FileSize(InstalledPath(L"Portvane.exe")));
 
+    // A scanner's look at an installed file only delays its copy.
     logBefore_ = ReadLogText();
     wcscpy_s(g_stagingFolderPath, staging_.c_str());
-    ASSERT_TRUE(CopyPayloadModules(run));
+    ScopedFileHandle scanned(CreateFileW(InstalledPath(L"Portvane.exe").c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(scanned.valid());
+    std::thread scanner([&scanned] {
+        Sleep(500);
+        scanned.reset();
+    });
+    const bool copied = CopyPayloadModules(run);
+    scanner.join();
+    ASSERT_TRUE(copied);
     long long copiedBytes = 0;
     for (const PayloadModule* module = kModuleTable; module->fileName != nullptr; ++module) {
         const std::wstring installed = InstalledPath(module->fileName);

@@ -39,9 +39,10 @@ TemporaryFolderSwitch::~TemporaryFolderSwitch() {
     SetEnvironmentVariableW(L"TEMP", temp_.empty() ? nullptr : temp_.c_str());
 }
 
-std::thread HoldFileFor(const std::wstring& path, unsigned milliseconds) {
-    ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+std::thread HoldFileFor(const std::wstring& path, unsigned milliseconds, bool sharingDeletion) {
+    const DWORD sharing = FILE_SHARE_READ | (sharingDeletion ? FILE_SHARE_DELETE : 0);
+    ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return std::thread();
     }

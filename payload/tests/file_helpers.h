@@ -36,9 +36,11 @@ class TemporaryFolderSwitch {
     std::wstring temp_;
 };
 
-// Holds path open as a scanner does, sharing reading but not deletion, and
-// lets it go after milliseconds; not joinable when path cannot be opened.
-std::thread HoldFileFor(const std::wstring& path, unsigned milliseconds);
+// Holds path open as a scanner does, sharing reading but not deletion (or, as
+// the indexer does, deletion too), and lets it go after milliseconds; not
+// joinable when path cannot be opened.
+std::thread HoldFileFor(const std::wstring& path, unsigned milliseconds,
+                        bool sharingDeletion = false);
 
 bool WriteBytes(const std::wstring& path, const Bytes& bytes);
 Bytes ReadBytes(const std::wstring& path);

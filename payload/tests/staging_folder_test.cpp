@@ -82,14 +82,18 @@ TEST_F(StagingFolder, IsANewUasFolderInTheTemporaryFolder) {
     EXPECT_TRUE(FolderExists(path));
     EXPECT_TRUE(NamesIn(path).empty());
 
-    // A scanner's short look at a module does not keep the folder behind.
+    // A scanner's short look at a module does not keep the folder behind, nor
+    // does a module deleted while the indexer still holds it.
     wchar_t module[kPathChars];
-    ASSERT_TRUE(StagingPathOf(L"dm.exe", module));
-    ASSERT_TRUE(WriteBytes(module, Bytes(10, 1)));
+    wchar_t indexed[kPathChars];
+    ASSERT_TRUE(StagingPathOf(L"dm.exe", module) && StagingPathOf(L"Readme.rtf", indexed));
+    ASSERT_TRUE(WriteBytes(module, Bytes(10, 1)) && WriteBytes(indexed, Bytes(10, 1)));
     std::thread scanner = HoldFileFor(module, 300);
-    ASSERT_TRUE(scanner.joinable());
+    std::thread indexer = HoldFileFor(indexed, 600, true);
+    ASSERT_TRUE(scanner.joinable() && indexer.joinable());
     RemoveStagingFolder();
     scanner.join();
+    indexer.join();
     EXPECT_FALSE(FolderExists(path));
 }
 

@@ -85,6 +85,7 @@ class PreviousInstallationTest : public ProductStateTest {
             CopyStandin(file, folder);
         }
         WriteTextFile(folder + L"\\Readme.rtf", "{\\rtf1 readme}");
+        SetFileAttributesW((folder + L"\\Readme.rtf").c_str(), FILE_ATTRIBUTE_READONLY);
         SetInstallFolder(folder);
         ASSERT_TRUE(InstallComponents());
         ASSERT_TRUE(WaitForServiceState(kDService, SERVICE_RUNNING));
@@ -93,6 +94,8 @@ class PreviousInstallationTest : public ProductStateTest {
         for (int csidl : {CSIDL_COMMON_APPDATA, CSIDL_LOCAL_APPDATA}) {
             CreateFolderTree(DataFolder(csidl));
             WriteTextFile(DataFolder(csidl) + L"\\settings.db", "data");
+            SetFileAttributesW((DataFolder(csidl) + L"\\settings.db").c_str(),
+                               FILE_ATTRIBUTE_READONLY);
         }
         const DWORD one = 1;
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
@@ -144,10 +147,12 @@ TEST_F(PreviousInstallationTest, ReinstallOverARunningInstallation) {
         std::wstring named;
         bool slashes;
         bool lingering;
+        bool commandWritten = true;  // false: a setup ended while it wrote the entry
     };
     for (const Case& entry :
          {Case{L"ORBEK_Portvane", defaultFolder_, defaultFolder_, false, true},
           Case{L"orbek_portvane", otherFolder_, otherFolder_, true, false},
+          Case{L"orbek_portvane", defaultFolder_, defaultFolder_, false, false, false},
           Case{L"ORBEK_Portvane", defaultFolder_, otherFolder_, false, false}}) {
         SCOPED_TRACE(entry.keyName + (L" " + entry.named));
         MakeInstallation(entry.installed);
@@ -159,6 +164,9 @@ TEST_F(PreviousInstallationTest, ReinstallOverARunningInstallation) {
             std::replace(command.begin(), command.end(), L'\\', L'/');
         }
         WriteUninstallEntry(entry.keyName, command);
+        if (!entry.commandWritten) {
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"UninstallString");
+        }
         LogWatch log;
         ASSERT_TRUE(RemovePreviousInstallation());
         EXPECT_EQ(L"", log.Added());
@@ -209,7 +217,6 @@ TEST_F(PreviousInstallationTest, EntryIsObeyedOnlyWhenReadWholeAndSafe) {
     std::wstring padded = UninstallCommand(defaultFolder_);
     padded.resize(1024, L' ');
     const std::vector<wchar_t> refused[] = {
-        {},  // no "UninstallString" at all
         {padded.begin(), padded.end()},
         Terminated(uninstaller + L" \"ORBEK_Portvane\""),
         Terminated(uninstaller + L" \"ORBEK_Portvane\" \"Portvane\" \"extra\""),
@@ -218,9 +225,6 @@ TEST_F(PreviousInstallationTest, EntryIsObeyedOnlyWhenReadWholeAndSafe) {
     for (const std::vector<wchar_t>& entry : refused) {
         SCOPED_TRACE(std::wstring(entry.begin(), entry.end()));
         WriteUninstallString(L"ORBEK_Portvane", entry);
-        if (entry.empty()) {
-            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"UninstallString");
-        }
         LogWatch log;
         EXPECT_FALSE(RemovePreviousInstallation());
         EXPECT_EQ(L"", log.Added());
@@ -236,6 +240,31 @@ TEST_F(PreviousInstallationTest, EntryIsObeyedOnlyWhenReadWholeAndSafe) {
     WriteUninstallEntry(L"ORBEK_Portvane", padded);
     EXPECT_TRUE(RemovePreviousInstallation());
     ExpectRemoved(defaultFolder_);
+}
+
+// A standard user may put a data folder, or its maker folder, back as a link
+// after a removal, or plant one inside: the next removal goes on, and deletes
+// nothing through a link.
+TEST_F(PreviousInstallationTest, LinksInTheDataFoldersAreNotFollowed) {
+    const std::wstring elsewhere = otherFolder_ + L"\\elsewhere";
+    const std::wstring victim = elsewhere + L"\\Portvane\\victim.txt";
+    const std::pair<std::wstring, std::wstring> links[] = {
+        {SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\ORBEK", elsewhere},
+        {SpecialFolder(CSIDL_LOCAL_APPDATA) + L"\\ORBEK", elsewhere},
+        {DataFolder(CSIDL_COMMON_APPDATA), elsewhere + L"\\Portvane"},
+        {DataFolder(CSIDL_COMMON_APPDATA) + L"\\victim.txt", victim}};
+    for (const auto& [link, target] : links) {
+        SCOPED_TRACE(link);
+        MakeInstallation(defaultFolder_);
+        WriteUninstallEntry(L"ORBEK_Portvane", UninstallCommand(defaultFolder_));
+        CreateFolderTree(elsewhere + L"\\Portvane");
+        WriteTextFile(victim, "not the product's");
+        DeleteTree(link);
+        ASSERT_TRUE(RunUnix("ln", "-s", target, link));
+        EXPECT_TRUE(RemovePreviousInstallation());
+        EXPECT_TRUE(PathExists(victim));
+        RunUnix("rm", "-f", link);
+    }
 }
 
 TEST_F(PreviousInstallationTest, SubfolderKeepsTheOldFolderAndTheEntry) {

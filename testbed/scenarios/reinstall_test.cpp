@@ -156,12 +156,41 @@ void HoldTheFirstServiceOpen(FieldSituationScenario& scenario) {
     });
 }
 
+void MakeAFileReadOnly(FieldSituationScenario&) {
+    SetFileAttributesW((DefaultInstallFolder() + L"\\Readme.rtf").c_str(), FILE_ATTRIBUTE_READONLY);
+}
+
+// Opened when the wizard shows its first page: the removal reaches the file
+// about 0.1 s after the click on Next, too soon to be caught after the click.
+void ScanAFileDuringTheUpgrade(FieldSituationScenario& scenario) {
+    scenario.HoldFor(1500, [] {
+        WaitUntil(
+            [] {
+                return !ControlText(FindWindowW(L"#32770", kCaptionText), IDC_PAGE_TITLE).empty();
+            },
+            kInstallTimeoutMs);
+        const std::wstring readme = DefaultInstallFolder() + L"\\Readme.rtf";
+        return ScopedFileHandle(CreateFileW(readme.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+    });
+}
+
+// A setup ended while it wrote the uninstall entry.
+void LeaveOnlyTheEntrysName(FieldSituationScenario&) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"DisplayName", REG_SZ, L"Portvane",
+                    18);
+}
+
 const FieldSituation kFieldSituations[] = {
     {"FirstServiceStopped", StopFirstService},
     {"FirstServiceDisabledAndStopped", DisableAndStopFirstService},
     {"SetupKilledBetweenTheServices", KillSetupBetweenTheServices},
     {"ServicesStoppedAndFolderDeleted", StopServicesAndDeleteTheFolder},
     {"ServicesConsoleHoldsAService", HoldTheFirstServiceOpen},
+    {"ReadOnlyFile", MakeAFileReadOnly},
+    {"ScannerHoldsAFile", ScanAFileDuringTheUpgrade},
+    {"HalfWrittenUninstallEntry", LeaveOnlyTheEntrysName},
 };
 
 }  // namespace

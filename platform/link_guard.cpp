@@ -1,0 +1,167 @@
+#include "platform/link_guard.h"
+
+#include <winternl.h>
+
+#include <cwchar>
+
+namespace {
+
+using GetFinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+using NtSetInformationFileFunction = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                                      FILE_INFORMATION_CLASS);
+using NtStatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
+using SetMitigationFunction = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+
+template <typename Function>
+Function LookUp(const wchar_t* module, const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name)));
+}
+
+// Empty and true where the system has no such call (before Vista).
+bool FinalPathOf(HANDLE file, wchar_t (&finalPath)[kFinalPathChars]) {
+    finalPath[0] = L'\0';
+    const auto getFinalPath =
+        LookUp<GetFinalPathFunction>(L"kernel32", "GetFinalPathNameByHandleW");
+    if (getFinalPath == nullptr) {
+        return true;
+    }
+    const DWORD length = getFinalPath(file, finalPath, kFinalPathChars, VOLUME_NAME_DOS);
+    return length > 0 && length < kFinalPathChars;
+}
+
+// The opened object resolves to parentFinal\name; its final path in finalPath.
+bool ResolvesTo(HANDLE file, const wchar_t* parentFinal, const wchar_t* name,
+                wchar_t (&finalPath)[kFinalPathChars]) {
+    if (!FinalPathOf(file, finalPath)) {
+        return false;
+    }
+    // Before Vista neither path is known, and the attributes alone decide.
+    if (finalPath[0] == L'\0' || parentFinal[0] == L'\0') {
+        return finalPath[0] == L'\0' && parentFinal[0] == L'\0';
+    }
+    const size_t length = wcslen(parentFinal);
+    const bool separated = parentFinal[length - 1] == L'\\';
+    return _wcsnicmp(finalPath, parentFinal, length) == 0 &&
+           (separated || finalPath[length] == L'\\') &&
+           _wcsicmp(finalPath + length + (separated ? 0 : 1), name) == 0;
+}
+
+// Sets the last error from the system's status on failure.
+bool SetInformation(HANDLE file, FILE_INFORMATION_CLASS kind, void* information, ULONG size) {
+    const auto setInformation =
+        LookUp<NtSetInformationFileFunction>(L"ntdll.dll", "NtSetInformationFile");
+    const auto toError = LookUp<NtStatusToErrorFunction>(L"ntdll.dll", "RtlNtStatusToDosError");
+    if (setInformation == nullptr || toError == nullptr) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return false;
+    }
+    IO_STATUS_BLOCK status;
+    const NTSTATUS result = setInformation(file, &status, information, size, kind);
+    if (!NT_SUCCESS(result)) {
+        SetLastError(toError(result));
+        return false;
+    }
+    return true;
+}
+
+bool MarkForDeletion(HANDLE file) {
+    FILE_DISPOSITION_INFORMATION disposition = {TRUE};
+    return SetInformation(file, FileDispositionInformation, &disposition, sizeof(disposition));
+}
+
+bool Refuse() {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return false;
+}
+
+// Opens name inside parent without following a link; a link, mount point or
+// file, or a folder that resolves elsewhere, is refused.
+bool OpenChecked(const HeldFolder& parent, const wchar_t* name, DWORD access, DWORD sharing,
+                 HeldFolder* folder) {
+    if (!JoinPath(folder->path, parent.path, name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    folder->handle.reset(CreateFileW(folder->path, access, sharing, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                     nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!folder->handle || !GetFileInformationByHandle(folder->handle.get(), &information)) {
+        return false;
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        !ResolvesTo(folder->handle.get(), parent.finalPath, name, folder->finalPath)) {
+        return Refuse();
+    }
+    return true;
+}
+
+}  // namespace
+
+bool OpenFolderFollowingLinks(const wchar_t* path, HeldFolder* folder) {
+    folder->handle.reset(CreateFileW(path, FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return folder->handle && FormatText(folder->path, L"%s", path) &&
+           FinalPathOf(folder->handle.get(), folder->finalPath);
+}
+
+bool OpenSubfolderUnfollowed(const HeldFolder& parent, const wchar_t* name, HeldFolder* folder) {
+    // Without delete sharing, nobody can rename the folder away and put a link
+    // in its place while it is held.
+    return OpenChecked(parent, name, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, folder);
+}
+
+bool DeleteFileUnfollowed(const HeldFolder& folder, const wchar_t* name) {
+    wchar_t path[kPathChars];
+    if (!JoinPath(path, folder.path, name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    ScopedFileHandle file(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!file || !GetFileInformationByHandle(file.get(), &information)) {
+        return false;
+    }
+    wchar_t finalPath[kFinalPathChars];
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        !ResolvesTo(file.get(), folder.finalPath, name, finalPath)) {
+        return Refuse();
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        // Zero times leave the times as they are.
+        FILE_BASIC_INFORMATION basic = {};
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        if (!SetInformation(file.get(), FileBasicInformation, &basic, sizeof(basic))) {
+            return false;
+        }
+    }
+    return MarkForDeletion(file.get());
+}
+
+bool DeleteSubfolderUnfollowed(const HeldFolder& parent, const wchar_t* name) {
+    HeldFolder folder;
+    if (!OpenChecked(parent, name, DELETE | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &folder)) {
+        return false;
+    }
+    return MarkForDeletion(folder.handle.get());
+}
+
+void EnforceRedirectionTrust() {
+    const auto setMitigation =
+        LookUp<SetMitigationFunction>(L"kernel32", "SetProcessMitigationPolicy");
+    PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
+    policy.EnforceRedirectionTrust = 1;
+    // Older systems refuse a policy they do not know; the checks of the
+    // removal do not depend on it.
+    if (setMitigation != nullptr) {
+        setMitigation(ProcessRedirectionTrustPolicy, &policy, sizeof(policy));
+    }
+}

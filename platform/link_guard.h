@@ -1,0 +1,47 @@
+// Deleting with administrator rights where a standard user may have put a link
+// (a junction, symbolic link or mount point): nothing is removed through a
+// link, and never a link's target.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/scoped_handle.h"
+#include "platform/text_format.h"
+
+// "\\?\" (or "\\?\UNC\") and a path with every link resolved; resolving may
+// make it longer than the path that was opened.
+constexpr size_t kFinalPathChars = 2 * kPathChars;
+
+// A folder held open, with its path as named and as the system resolved it.
+// The final path is empty where the system cannot tell (before Windows Vista);
+// then nothing is compared against it.
+struct HeldFolder {
+    wchar_t path[kPathChars];
+    wchar_t finalPath[kFinalPathChars];
+    ScopedFileHandle handle;
+};
+
+// Opens the folder at path following links, as a special folder may be moved
+// on purpose, and shares it fully. False when it cannot be opened or resolved.
+bool OpenFolderFollowingLinks(const wchar_t* path, HeldFolder* folder);
+
+// Opens the folder name inside parent without following a link, and holds it
+// against renaming and deletion by others while the handle lives. False when
+// it is not a folder, is a link or mount point, or resolves elsewhere than
+// parent's final path and name (Wine follows a link even when told not to).
+bool OpenSubfolderUnfollowed(const HeldFolder& parent, const wchar_t* name, HeldFolder* folder);
+
+// Deletes the file name inside folder through a handle that does not follow a
+// link, clearing a read-only flag first: a link is deleted itself. A folder,
+// or a file that resolves elsewhere, is left (ERROR_CANT_ACCESS_FILE).
+// False with the last error set.
+bool DeleteFileUnfollowed(const HeldFolder& folder, const wchar_t* name);
+
+// Deletes the folder name inside parent when it is empty, through a handle
+// that does not follow a link; what OpenSubfolderUnfollowed refuses is left.
+// False with the last error set (ERROR_DIR_NOT_EMPTY while anything is in it).
+bool DeleteSubfolderUnfollowed(const HeldFolder& parent, const wchar_t* name);
+
+// Where the system offers it (Windows 11), the process no longer follows
+// junctions that a user without administrator rights made.
+void EnforceRedirectionTrust();
