@@ -10,6 +10,7 @@
 
 #include "payload/module_table.h"
 #include "platform/file_in_use.h"
+#include "platform/system_library.h"
 #include "setup/process_state.h"
 
 namespace {
@@ -70,8 +71,7 @@ ScopedFileHandle CreatePrivateFolder(const wchar_t* path) {
     ScopedFileHandle folder;
     ScopedLocalMemory descriptor = PrivateFolderDescriptor();
     wchar_t ntPath[kPathChars + 8];
-    const auto ntCreateFile = reinterpret_cast<NtCreateFileFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+    const auto ntCreateFile = SystemFunction<NtCreateFileFunction>(L"ntdll.dll", "NtCreateFile");
     if (!descriptor || !NtPathOf(path, ntPath) || ntCreateFile == nullptr) {
         return folder;
     }

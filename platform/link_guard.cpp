@@ -4,6 +4,8 @@
 
 #include <cwchar>
 
+#include "platform/system_library.h"
+
 namespace {
 
 using GetFinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
@@ -12,17 +14,11 @@ using NtSetInformationFileFunction = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, 
 using NtStatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
 using SetMitigationFunction = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
 
-template <typename Function>
-Function LookUp(const wchar_t* module, const char* name) {
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name)));
-}
-
 // Empty and true where the system has no such call (before Vista).
 bool FinalPathOf(HANDLE file, wchar_t (&finalPath)[kFinalPathChars]) {
     finalPath[0] = L'\0';
     const auto getFinalPath =
-        LookUp<GetFinalPathFunction>(L"kernel32", "GetFinalPathNameByHandleW");
+        SystemFunction<GetFinalPathFunction>(L"kernel32", "GetFinalPathNameByHandleW");
     if (getFinalPath == nullptr) {
         return true;
     }
@@ -50,8 +46,9 @@ bool ResolvesTo(HANDLE file, const wchar_t* parentFinal, const wchar_t* name,
 // Sets the last error from the system's status on failure.
 bool SetInformation(HANDLE file, FILE_INFORMATION_CLASS kind, void* information, ULONG size) {
     const auto setInformation =
-        LookUp<NtSetInformationFileFunction>(L"ntdll.dll", "NtSetInformationFile");
-    const auto toError = LookUp<NtStatusToErrorFunction>(L"ntdll.dll", "RtlNtStatusToDosError");
+        SystemFunction<NtSetInformationFileFunction>(L"ntdll.dll", "NtSetInformationFile");
+    const auto toError =
+        SystemFunction<NtStatusToErrorFunction>(L"ntdll.dll", "RtlNtStatusToDosError");
     if (setInformation == nullptr || toError == nullptr) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return false;
@@ -156,7 +153,7 @@ bool DeleteSubfolderUnfollowed(const HeldFolder& parent, const wchar_t* name) {
 
 void EnforceRedirectionTrust() {
     const auto setMitigation =
-        LookUp<SetMitigationFunction>(L"kernel32", "SetProcessMitigationPolicy");
+        SystemFunction<SetMitigationFunction>(L"kernel32", "SetProcessMitigationPolicy");
     PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
     policy.EnforceRedirectionTrust = 1;
     // Older systems refuse a policy they do not know; the checks of the

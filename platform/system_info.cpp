@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/scoped_handle.h"
+#include "platform/system_library.h"
 #include "platform/text_format.h"
 
 namespace {
@@ -13,13 +14,9 @@ constexpr LONG kFirstDotNet45Release = 378389;
 
 // GetNativeSystemInfo is absent before XP, so it is looked up at run time.
 bool NativeArchitectureIs(DWORD architecture) {
-    HMODULE kernel = GetModuleHandleW(L"kernel32");
-    if (kernel == nullptr) {
-        return false;
-    }
     using NativeInfoFunction = void(WINAPI*)(SYSTEM_INFO*);
-    auto getNativeSystemInfo = reinterpret_cast<NativeInfoFunction>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "GetNativeSystemInfo")));
+    const auto getNativeSystemInfo =
+        SystemFunction<NativeInfoFunction>(L"kernel32", "GetNativeSystemInfo");
     if (getNativeSystemInfo == nullptr) {
         return false;
     }

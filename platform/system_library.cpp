@@ -5,9 +5,8 @@
 void RestrictDllSearchToSystem32() {
     // Looked up at run time: Windows 7 without KB2533623 lacks it.
     using SetDefaultDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel = GetModuleHandleW(L"kernel32");
-    auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDirectoriesFunction>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    const auto setDefaultDllDirectories =
+        SystemFunction<SetDefaultDirectoriesFunction>(L"kernel32", "SetDefaultDllDirectories");
     if (setDefaultDllDirectories == nullptr ||
         !setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         // At least take the current folder out of the search.

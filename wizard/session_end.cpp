@@ -1,25 +1,16 @@
 #include "wizard/session_end.h"
 
+#include "platform/system_library.h"
 #include "setup/resource_ids.h"
 #include "setup/strings.h"
-
-namespace {
 
 // Looked up at run time: Windows Vista brought them.
 using ShutdownBlockReasonCreateFunction = BOOL(WINAPI*)(HWND, LPCWSTR);
 using ShutdownBlockReasonDestroyFunction = BOOL(WINAPI*)(HWND);
 
-template <typename Function>
-Function User32Function(const char* name) {
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32"), name)));
-}
-
-}  // namespace
-
 void ShowSessionEndReason(HWND dialog) {
     const auto create =
-        User32Function<ShutdownBlockReasonCreateFunction>("ShutdownBlockReasonCreate");
+        SystemFunction<ShutdownBlockReasonCreateFunction>(L"user32", "ShutdownBlockReasonCreate");
     if (create != nullptr) {
         create(dialog, LoadMessageText(IDS_SESSION_END_WAIT));
     }
@@ -27,7 +18,7 @@ void ShowSessionEndReason(HWND dialog) {
 
 void ClearSessionEndReason(HWND dialog) {
     const auto destroy =
-        User32Function<ShutdownBlockReasonDestroyFunction>("ShutdownBlockReasonDestroy");
+        SystemFunction<ShutdownBlockReasonDestroyFunction>(L"user32", "ShutdownBlockReasonDestroy");
     if (destroy != nullptr) {
         destroy(dialog);
     }
