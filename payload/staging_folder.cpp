@@ -129,13 +129,18 @@ void RemoveStagingFolder() {
     if (g_stagingFolderPath[0] == L'\0') {
         return;
     }
+    // One wait for the whole folder: at the end of the session Windows gives
+    // the program about five seconds in all.
+    const RetryBudget budget;
     for (const PayloadModule* row = kModuleTable; row->fileName != nullptr; ++row) {
         wchar_t path[kPathChars];
         if (StagingPathOf(row->fileName, path)) {
-            RetryWhileFileInUse([&path] { return DeleteFileW(path) != FALSE; });
+            RetryWithin(budget, {ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED},
+                        [&path] { return DeleteFileW(path) != FALSE; });
         }
     }
     g_stagingFolderHandle.reset();
-    RetryWhileFolderInUse([] { return RemoveDirectoryW(g_stagingFolderPath) != FALSE; });
+    RetryWithin(budget, {ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED, ERROR_DIR_NOT_EMPTY},
+                [] { return RemoveDirectoryW(g_stagingFolderPath) != FALSE; });
     g_stagingFolderPath[0] = L'\0';
 }

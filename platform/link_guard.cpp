@@ -9,10 +9,12 @@
 namespace {
 
 using GetFinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+// The class as a number: winternl.h lists only the first few.
 using NtSetInformationFileFunction = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
-                                                      FILE_INFORMATION_CLASS);
+                                                      ULONG);
 using NtStatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
 using SetMitigationFunction = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+using ReOpenFileFunction = HANDLE(WINAPI*)(HANDLE, DWORD, DWORD, DWORD);
 
 // Empty and true where the system has no such call (before Vista).
 bool FinalPathOf(HANDLE file, wchar_t (&finalPath)[kFinalPathChars]) {
@@ -44,7 +46,7 @@ bool ResolvesTo(HANDLE file, const wchar_t* parentFinal, const wchar_t* name,
 }
 
 // Sets the last error from the system's status on failure.
-bool SetInformation(HANDLE file, FILE_INFORMATION_CLASS kind, void* information, ULONG size) {
+bool SetInformation(HANDLE file, ULONG kind, void* information, ULONG size) {
     const auto setInformation =
         SystemFunction<NtSetInformationFileFunction>(L"ntdll.dll", "NtSetInformationFile");
     const auto toError =
@@ -65,6 +67,38 @@ bool SetInformation(HANDLE file, FILE_INFORMATION_CLASS kind, void* information,
 bool MarkForDeletion(HANDLE file) {
     FILE_DISPOSITION_INFORMATION disposition = {TRUE};
     return SetInformation(file, FileDispositionInformation, &disposition, sizeof(disposition));
+}
+
+constexpr ULONG kFileDispositionInformationEx = 64;
+constexpr ULONG kDispositionDelete = 0x1;
+constexpr ULONG kDispositionPosixSemantics = 0x2;
+constexpr ULONG kDispositionIgnoreReadOnly = 0x10;
+
+// The name goes at once, even while another program still holds the file
+// with delete sharing, and a read-only flag is passed over rather than
+// cleared. False with the last error set where the system or the file
+// system does not offer it (before Windows 10 1809, FAT, Wine).
+bool MarkForPosixDeletion(HANDLE file) {
+    ULONG flags = kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly;
+    return SetInformation(file, kFileDispositionInformationEx, &flags, sizeof(flags));
+}
+
+// Reopened rather than opened again by name, so that the flag is cleared on
+// the very file that was checked. Before Vista the file stays.
+bool ClearReadOnly(HANDLE file) {
+    const auto reopen = SystemFunction<ReOpenFileFunction>(L"kernel32", "ReOpenFile");
+    if (reopen == nullptr) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return false;
+    }
+    ScopedFileHandle writable(reopen(file, FILE_WRITE_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     FILE_FLAG_OPEN_REPARSE_POINT));
+    // Zero times leave the times as they are.
+    FILE_BASIC_INFORMATION basic = {};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return writable &&
+           SetInformation(writable.get(), FileBasicInformation, &basic, sizeof(basic));
 }
 
 bool Refuse() {
@@ -112,34 +146,53 @@ bool OpenSubfolderUnfollowed(const HeldFolder& parent, const wchar_t* name, Held
                        FILE_SHARE_READ | FILE_SHARE_WRITE, folder);
 }
 
-bool DeleteFileUnfollowed(const HeldFolder& folder, const wchar_t* name) {
+bool OpenFileForDeletion(const HeldFolder& folder, const wchar_t* name, ScopedFileHandle* file) {
     wchar_t path[kPathChars];
     if (!JoinPath(path, folder.path, name)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
-    ScopedFileHandle file(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr));
+    file->reset(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION information;
-    if (!file || !GetFileInformationByHandle(file.get(), &information)) {
+    if (!*file || !GetFileInformationByHandle(file->get(), &information)) {
         return false;
     }
     wchar_t finalPath[kFinalPathChars];
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        !ResolvesTo(file.get(), folder.finalPath, name, finalPath)) {
+        !ResolvesTo(file->get(), folder.finalPath, name, finalPath)) {
+        file->reset();
         return Refuse();
     }
+    return true;
+}
+
+bool DeleteOpenedFile(HANDLE file) {
+    if (MarkForPosixDeletion(file)) {
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)) {
+        return false;
+    }
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        // Zero times leave the times as they are.
-        FILE_BASIC_INFORMATION basic = {};
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        if (!SetInformation(file.get(), FileBasicInformation, &basic, sizeof(basic))) {
+        // Attributes belong to the file, not the name: through a hard link a
+        // user planted, clearing the flag would change a file elsewhere.
+        if (information.nNumberOfLinks > 1) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return false;
+        }
+        if (!ClearReadOnly(file)) {
             return false;
         }
     }
-    return MarkForDeletion(file.get());
+    return MarkForDeletion(file);
+}
+
+bool DeleteFileUnfollowed(const HeldFolder& folder, const wchar_t* name) {
+    ScopedFileHandle file;
+    return OpenFileForDeletion(folder, name, &file) && DeleteOpenedFile(file.get());
 }
 
 bool DeleteSubfolderUnfollowed(const HeldFolder& parent, const wchar_t* name) {

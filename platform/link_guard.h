@@ -31,10 +31,19 @@ bool OpenFolderFollowingLinks(const wchar_t* path, HeldFolder* folder);
 // parent's final path and name (Wine follows a link even when told not to).
 bool OpenSubfolderUnfollowed(const HeldFolder& parent, const wchar_t* name, HeldFolder* folder);
 
-// Deletes the file name inside folder through a handle that does not follow a
-// link, clearing a read-only flag first: a link is deleted itself. A folder,
-// or a file that resolves elsewhere, is left (ERROR_CANT_ACCESS_FILE).
-// False with the last error set.
+// Opens the file name inside folder for deletion without following a link,
+// sharing it fully, so that a running program's image opens too. While the
+// handle lives nobody can newly open the file without delete sharing. A
+// folder, or a file that resolves elsewhere, is refused (ERROR_CANT_ACCESS_FILE).
+bool OpenFileForDeletion(const HeldFolder& folder, const wchar_t* name, ScopedFileHandle* file);
+
+// Deletes the file opened by OpenFileForDeletion when its handle is closed:
+// with POSIX semantics where the system offers them, else clearing a
+// read-only flag first, except on a file with more than one link, which
+// keeps its attributes and stays. False with the last error set.
+bool DeleteOpenedFile(HANDLE file);
+
+// Both of the above at once.
 bool DeleteFileUnfollowed(const HeldFolder& folder, const wchar_t* name);
 
 // Deletes the folder name inside parent when it is empty, through a handle
