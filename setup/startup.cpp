@@ -19,6 +19,9 @@ namespace {
 
 constexpr int kExitRefused = 1;
 constexpr int kExitNormal = 0;
+// What Windows Installer reports for the same outcome, so that a deployment
+// tool counts a failed installation as failed.
+constexpr int kExitInstallFailed = ERROR_INSTALL_FAILURE;
 
 // Tests whether a product program runs by its single-instance mutex; setup
 // never keeps the mutex, so two copies of setup do not refuse each other.
@@ -77,12 +80,16 @@ void BuildCaptionText() {
     FormatText(g_captionText, L"%s %s", ProductDisplayName(), kVersionWord);
 }
 
-void RunWizard(HINSTANCE instance) {
-    // Without the rich edit library the wizard cannot show its licence: end silently.
+// The exit code: the failure page ends with a failure, as does a wizard that
+// could not open. Without the rich edit library it cannot show its licence:
+// it ends without a word.
+int RunWizard(HINSTANCE instance) {
     ScopedModule richEdit(LoadSystemLibrary(L"Riched20.dll"));
-    if (richEdit) {
-        DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_WIZARD), nullptr, WizardDialogProc, 0);
+    if (!richEdit) {
+        return kExitRefused;
     }
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_WIZARD), nullptr, WizardDialogProc, 0);
+    return g_installResultMessage == kMessageInstallFailed ? kExitInstallFailed : kExitNormal;
 }
 
 // RemoveStagingFolder does nothing when no staging folder was created, so the
@@ -115,7 +122,7 @@ int RunSetup(HINSTANCE instance) {
     }
     if (ProgramIsRunning(L"Portvane_Tray")) {
         ShowRefusal(IDS_ALREADY_RUNNING);
-        return kExitNormal;
+        return kExitRefused;
     }
     if (ProductRunsInAnySession()) {
         ShowRefusal(IDS_ALREADY_RUNNING);
@@ -127,7 +134,7 @@ int RunSetup(HINSTANCE instance) {
         CleanUp();
         return kExitRefused;
     }
-    RunWizard(instance);
+    const int exitCode = RunWizard(instance);
     CleanUp();
-    return kExitNormal;
+    return exitCode;
 }

@@ -83,7 +83,7 @@ TEST_F(StartupScenario, ApplicationOfAnotherUserRefusesWithExitCode1) {
     ExpectRefusal(kAlreadyRunning, 1);
 }
 
-TEST_F(StartupScenario, WithoutRichEditEndsSilentlyWithExitCode0) {
+TEST_F(StartupScenario, WithoutRichEditEndsSilentlyWithExitCode1) {
     // Rich Edit disabled for this exe alone. A program started by another Windows
     // program does not take WINEDLLOVERRIDES from its environment, so Wine's
     // registry form of it is used.
@@ -94,13 +94,13 @@ TEST_F(StartupScenario, WithoutRichEditEndsSilentlyWithExitCode0) {
     // A wizard or a box would wait for an answer.
     const DWORD exitCode = WaitForExit(setup_, kStartTimeoutMs);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Portvane_Setup.exe");
-    EXPECT_EQ(0u, exitCode);
+    EXPECT_EQ(1u, exitCode);
     EXPECT_EQ(stagingBefore_, StagingFolders()) << "the staging folder must be removed";
 }
 
-TEST_F(StartupScenario, RunningTrayProgramRefusesWithExitCode0) {
+TEST_F(StartupScenario, RunningTrayProgramRefusesWithExitCode1) {
     ASSERT_NO_FATAL_FAILURE(StartProduct(L"Portvane_Tray.exe", L"Portvane_Tray_Mutex"));
-    ExpectRefusal(kAlreadyRunning, 0);
+    ExpectRefusal(kAlreadyRunning, 1);
 }
 
 TEST_F(StartupScenario, TwoCopiesOfSetupDoNotRefuseEachOther) {

@@ -185,7 +185,8 @@ class WizardScenario : public SetupScenario {
         ASSERT_TRUE(
             WaitUntil([&] { return ControlText(wizard_, IDC_PAGE_TITLE) != kProgressTitle; },
                       kInstallTimeoutMs));
-        ASSERT_EQ(resultTitle, ControlText(wizard_, IDC_PAGE_TITLE));
+        ASSERT_EQ(resultTitle, ControlText(wizard_, IDC_PAGE_TITLE))
+            << "the log shown: " << ::testing::PrintToString(ControlText(wizard_, IDC_VIEWER));
     }
 
     // A whole installation from the welcome page.
@@ -201,9 +202,10 @@ class WizardScenario : public SetupScenario {
             << "the test shell did not register its window";
     }
 
-    void CloseAndExpectExit() {
+    // 0 after an installation, 1603 after the failure page.
+    void CloseAndExpectExit(DWORD exitCode = 0) {
         ASSERT_TRUE(Click(wizard_, IDC_NEXT));
-        EXPECT_EQ(0u, WaitForExit(setup_, kStartTimeoutMs));
+        EXPECT_EQ(exitCode, WaitForExit(setup_, kStartTimeoutMs));
         EXPECT_EQ(stagingBefore_, StagingFolders()) << "the staging folder must be removed";
     }
 

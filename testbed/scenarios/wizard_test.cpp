@@ -318,6 +318,6 @@ TEST_F(FailedInstallScenario, FailurePageShowsTheLogCopiesItOrSaysItCannotAndLau
         << "copied from the log, not the viewer";
     EXPECT_EQ(L'\n', copied.back());
 
-    CloseAndExpectExit();
+    CloseAndExpectExit(ERROR_INSTALL_FAILURE);
     EXPECT_FALSE(ApplicationStarts()) << "the failure page launches nothing";
 }
