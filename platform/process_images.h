@@ -6,5 +6,6 @@
 // Whether a process of any session runs an image directly in `folder` whose
 // file name `isWanted` accepts. Paths are compared as the file system names
 // them: letter case, "/" for "\" and short names make no difference.
-// Processes the caller may not query are not seen.
+// A process the caller may not query counts when `isWanted` accepts its
+// image file name: it may run from the folder.
 bool AnyProcessRunsFrom(const wchar_t* folder, bool (*isWanted)(const wchar_t* fileName));
