@@ -13,6 +13,7 @@
 #include "platform/scoped_handle.h"
 #include "services/components.h"
 #include "services/previous_installation.h"
+#include "services/uninstall_command.h"
 #include "setup/install_log.h"
 #include "setup/process_state.h"
 #include "setup/product_paths.h"
@@ -57,9 +58,58 @@ unsigned MeasuredLength(const wchar_t* path) {
     return length < 0 ? 0 : static_cast<unsigned>(length);
 }
 
+// The free space of the volume that holds path, asked of the nearest folder
+// that exists: the product folder may not be there yet.
+bool VolumeFreeBytes(const wchar_t* path, ULONGLONG* freeBytes) {
+    wchar_t folder[kPathChars];
+    wcscpy_s(folder, path);
+    ULARGE_INTEGER available;
+    while (!GetDiskFreeSpaceExW(folder, &available, nullptr, nullptr)) {
+        wchar_t parent[kPathChars];
+        if (!ParentFolder(folder, parent)) {
+            return false;
+        }
+        wcscpy_s(folder, parent);
+    }
+    *freeBytes = available.QuadPart;
+    return true;
+}
+
+// A user may fill the disk; found out after the removal, the failure would
+// leave the machine without the product. A volume that cannot be asked is
+// left to the copies.
+bool InstallVolumeHasRoom() {
+    wchar_t productFolder[kPathChars];
+    ULONGLONG freeBytes = 0;
+    if (!GetProductFolderPath(productFolder) || !VolumeFreeBytes(productFolder, &freeBytes)) {
+        return true;
+    }
+    ULONGLONG neededBytes = 0;
+    for (const PayloadModule* module = kModuleTable; module->fileName != nullptr; ++module) {
+        wchar_t source[kPathChars];
+        if (JoinPath(source, g_stagingFolderPath, module->fileName)) {
+            neededBytes += MeasuredLength(source);
+        }
+    }
+    if (neededBytes <= freeBytes) {
+        return true;
+    }
+    wchar_t target[kPathChars];
+    if (!JoinPath(target, productFolder, kModuleTable[0].fileName)) {
+        return true;
+    }
+    AppendLogLine(L"%s をコピーできません。", target);
+    SetLastError(ERROR_DISK_FULL);
+    AppendOsMessage();
+    return false;
+}
+
 }  // namespace
 
 bool RemoveEarlierInstallation() {
+    if (!InstallVolumeHasRoom()) {
+        return false;
+    }
     if (RemovePreviousInstallation()) {
         return true;
     }

@@ -15,6 +15,7 @@ struct InstallRun {
 
 // The steps, in the order of the sequence. Each logs its own failure lines and
 // returns false; the sequence ends at the first one that fails.
+// The first also checks, before it removes anything, that the ten files fit.
 bool RemoveEarlierInstallation();
 bool CreateInstallFolders();
 bool CopyPayloadModules(InstallRun& run);
