@@ -52,17 +52,45 @@ bool InstallComponents() {
     return true;
 }
 
-bool RemoveComponents() {
+bool StopComponents() {
+    const ComponentRow* running[kComponentCount] = {};
+    size_t runningCount = 0;
     for (const ComponentRow& row : kComponentTable) {
         if (!ComponentApplies(row)) {
             continue;
         }
-        if (!StopAndDeleteService(row.serviceName)) {
+        const bool wasRunning = IsServiceRunning(row.serviceName);
+        if (StopProductService(row.serviceName)) {
+            if (wasRunning) {
+                running[runningCount++] = &row;
+            }
+            continue;
+        }
+        // A service that is not there has nothing to stop.
+        if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
+            continue;
+        }
+        AppendLogLine(L"%s を削除できません。", row.serviceName);
+        AppendOsMessage();
+        // Nothing is deleted: the product protects as before.
+        for (size_t index = 0; index < runningCount; ++index) {
+            if (!StartProductService(running[index]->serviceName)) {
+                AppendLogLine(L"%s を開始できません。", running[index]->serviceName);
+                AppendOsMessage();
+            }
+        }
+        return false;
+    }
+    return true;
+}
+
+void DeleteComponents() {
+    for (const ComponentRow& row : kComponentTable) {
+        if (ComponentApplies(row) && !DeleteProductService(row.serviceName)) {
             AppendLogLine(L"%s を削除できません。", row.serviceName);
             AppendOsMessage();
         }
     }
-    return true;
 }
 
 bool AnyComponentRegistered() {

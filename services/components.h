@@ -7,9 +7,14 @@
 // folder; stops at the first failure, logging it. What was installed stays.
 bool InstallComponents();
 
-// Stops and deletes every applicable service; logs each one that could not be
-// removed and goes on. Always true.
-bool RemoveComponents();
+// Stops every applicable service; one that is not registered counts as
+// stopped. When one cannot be stopped, logs it, starts again those it had
+// stopped that were running, and returns false.
+bool StopComponents();
+
+// Deletes every applicable service, after StopComponents; logs each one that
+// could not be deleted, a missing one too, and goes on.
+void DeleteComponents();
 
 // True when the service manager knows at least one applicable service.
 bool AnyComponentRegistered();

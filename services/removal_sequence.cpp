@@ -6,6 +6,8 @@
 #include <shlwapi.h>
 
 #include <cwchar>
+#include <utility>
+#include <vector>
 
 #include "platform/file_in_use.h"
 #include "platform/link_guard.h"
@@ -32,33 +34,70 @@ void DeleteShortcuts(const wchar_t* shortcutName) {
     }
 }
 
-// Deletes every file directly in folder, waiting a moment for each one that
-// another program holds; subfolders, links the system follows anyway and
-// files that cannot be deleted stay. A folder that cannot be searched is
-// passed over.
-void DeleteFolderFiles(const HeldFolder& folder) {
+// The old install folder with every file directly in it opened for deletion.
+struct HeldInstallFolder {
+    HeldFolder folder;
+    std::vector<ScopedFileHandle> files;
+};
+
+// Calls visit with each entry directly in folder but "." and "..", until one
+// visit fails. False, with the last error set, when a visit failed or the
+// folder could not be searched; an empty folder is no failure.
+template <typename Visit>
+bool VisitFolderEntries(const wchar_t* folder, Visit visit) {
     wchar_t pattern[kPathChars];
-    if (!FormatText(pattern, L"%s\\*.*", folder.path)) {
-        return;
+    if (!FormatText(pattern, L"%s\\*.*", folder)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
     }
     WIN32_FIND_DATAW entry;
     ScopedFindHandle search(FindFirstFileW(pattern, &entry));
     if (!search) {
-        return;
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
     }
     do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            RetryWhileFileInUse([&] { return DeleteFileUnfollowed(folder, entry.cFileName); });
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0 &&
+            !visit(entry)) {
+            return false;
         }
     } while (FindNextFileW(search.get(), &entry));
+    return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
-bool RemoveOldInstallFolder(const wchar_t* path) {
-    HeldFolder folder;
-    if (OpenFolderFollowingLinks(path, &folder)) {
-        DeleteFolderFiles(folder);
+// Known before anything is touched: a file that another program holds
+// without delete sharing, or a subfolder, would otherwise keep the folder
+// after both services are gone. Held so, no program can newly open a file
+// in a way that stops its deletion. A folder that does not exist holds nothing.
+bool HoldOldInstallFolder(const wchar_t* path, HeldInstallFolder* held) {
+    if (!PathFileExistsW(path)) {
+        return true;
     }
-    folder.handle.reset();
+    if (!OpenFolderFollowingLinks(path, &held->folder)) {
+        return false;
+    }
+    return VisitFolderEntries(path, [held](const WIN32_FIND_DATAW& entry) {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            SetLastError(ERROR_DIR_NOT_EMPTY);
+            return false;
+        }
+        ScopedFileHandle file;
+        if (!RetryWhileFileInUse(
+                [&] { return OpenFileForDeletion(held->folder, entry.cFileName, &file); })) {
+            return false;
+        }
+        held->files.push_back(std::move(file));
+        return true;
+    });
+}
+
+// The held files go when their handles close; one that still cannot be
+// deleted keeps the folder, and that is the failure.
+bool RemoveOldInstallFolder(const wchar_t* path, HeldInstallFolder* held) {
+    for (const ScopedFileHandle& file : held->files) {
+        RetryWhileFileInUse([&file] { return DeleteOpenedFile(file.get()); });
+    }
+    held->files.clear();
+    held->folder.handle.reset();
     if (PathFileExistsW(path) &&
         !RetryWhileFolderInUse([path] { return RemoveDirectoryW(path) != FALSE; })) {
         AppendLogLine(L"インストール先ディレクトリを削除できません。");
@@ -66,6 +105,19 @@ bool RemoveOldInstallFolder(const wchar_t* path) {
         return false;
     }
     return true;
+}
+
+// Every file directly in a data folder, as far as the budget allows: a
+// standard user may fill the folder with files and hold them. Access denied
+// is final there. Subfolders and links to elsewhere stay.
+void DeleteDataFolderFiles(const HeldFolder& folder, const RetryBudget& budget) {
+    VisitFolderEntries(folder.path, [&](const WIN32_FIND_DATAW& entry) {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            RetryWithin(budget, {ERROR_SHARING_VIOLATION},
+                        [&] { return DeleteFileUnfollowed(folder, entry.cFileName); });
+        }
+        return true;
+    });
 }
 
 // The maker folder above the old install folder goes when nothing else is in it;
@@ -89,15 +141,18 @@ void RemoveDataFolder(int csidl) {
         !OpenSubfolderUnfollowed(special, kMakerWord, &maker)) {
         return;
     }
+    const RetryBudget budget;
     {
         HeldFolder product;
         if (OpenSubfolderUnfollowed(maker, kProductWord, &product)) {
-            DeleteFolderFiles(product);
+            DeleteDataFolderFiles(product, budget);
         }
     }
-    RetryWhileFolderInUse([&maker] { return DeleteSubfolderUnfollowed(maker, kProductWord); });
+    RetryWithin(budget, {ERROR_SHARING_VIOLATION, ERROR_DIR_NOT_EMPTY},
+                [&maker] { return DeleteSubfolderUnfollowed(maker, kProductWord); });
     maker.handle.reset();
-    RetryWhileFileInUse([&special] { return DeleteSubfolderUnfollowed(special, kMakerWord); });
+    RetryWithin(budget, {ERROR_SHARING_VIOLATION},
+                [&special] { return DeleteSubfolderUnfollowed(special, kMakerWord); });
 }
 
 bool DeleteUninstallKey(const wchar_t* uninstallKeyName) {
@@ -122,10 +177,21 @@ bool DeleteUninstallKey(const wchar_t* uninstallKeyName) {
 }  // namespace
 
 bool RunRemovalSequence(const RemovalContext& context) {
-    RemoveComponents();
+    // Nothing is rolled back, so what can fail is found out before the first
+    // service stops: past that point a failure leaves the machine unprotected.
+    HeldInstallFolder oldFolder;
+    if (!HoldOldInstallFolder(context.oldInstallFolder, &oldFolder)) {
+        AppendLogLine(L"インストール先ディレクトリを削除できません。");
+        AppendOsMessage();
+        return false;
+    }
+    if (!StopComponents()) {
+        return false;
+    }
+    DeleteComponents();
     DeleteShortcuts(context.shortcutName);
 
-    if (!RemoveOldInstallFolder(context.oldInstallFolder)) {
+    if (!RemoveOldInstallFolder(context.oldInstallFolder, &oldFolder)) {
         return false;
     }
     RemoveParentFolder(context.oldInstallFolder);

@@ -150,9 +150,9 @@ bool StopProductService(const wchar_t* serviceName, int pollLimit) {
     }
 }
 
-bool StopAndDeleteService(const wchar_t* serviceName) {
+bool DeleteProductService(const wchar_t* serviceName) {
     bool deleted = false;
-    if (StopProductService(serviceName)) {
+    {
         ResultError result;
         ScopedServiceHandle manager = OpenManager(SC_MANAGER_CREATE_SERVICE);
         ScopedServiceHandle service;
@@ -166,6 +166,18 @@ bool StopAndDeleteService(const wchar_t* serviceName) {
     WaitForServiceRemoval(serviceName);
     SetLastError(error);
     return deleted;
+}
+
+bool IsServiceRunning(const wchar_t* serviceName) {
+    ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
+    ScopedServiceHandle service;
+    if (manager) {
+        service.reset(OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_STATUS));
+    }
+    SERVICE_STATUS status = {};
+    return service && QueryServiceStatus(service.get(), &status) &&
+           (status.dwCurrentState == SERVICE_RUNNING ||
+            status.dwCurrentState == SERVICE_START_PENDING);
 }
 
 void WaitForServiceRemoval(const wchar_t* serviceName, int pollLimit) {

@@ -28,9 +28,12 @@ bool StartProductService(const wchar_t* serviceName);
 // already stopped counts as stopped; a request refused otherwise fails.
 bool StopProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit);
 
-// Deletes the service only when it could be stopped; then waits for the manager
-// to forget the name either way.
-bool StopAndDeleteService(const wchar_t* serviceName);
+// Deletes the service, which the caller has stopped, and waits for the
+// manager to forget the name either way.
+bool DeleteProductService(const wchar_t* serviceName);
+
+// Whether the service runs or is starting; false also when it cannot be asked.
+bool IsServiceRunning(const wchar_t* serviceName);
 
 // Up to pollLimit checks, 100 ms apart, until the manager no longer knows the name.
 void WaitForServiceRemoval(const wchar_t* serviceName, int pollLimit = kRemovalPollLimit);

@@ -10,6 +10,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -267,22 +268,45 @@ TEST_F(PreviousInstallationTest, LinksInTheDataFoldersAreNotFollowed) {
     }
 }
 
-TEST_F(PreviousInstallationTest, SubfolderKeepsTheOldFolderAndTheEntry) {
-    MakeInstallation(otherFolder_);
-    WriteUninstallEntry(L"ORBEK_Portvane", UninstallCommand(otherFolder_));
-    CreateFolderTree(otherFolder_ + L"\\logs");
-    WriteTextFile(otherFolder_ + L"\\logs\\today.log", "log");
-    LogWatch log;
-    EXPECT_FALSE(RemovePreviousInstallation());
-    EXPECT_EQ(
-        L"インストール先ディレクトリを削除できません。\n" + OsMessageLine(ERROR_DIR_NOT_EMPTY),
-        log.Added());
-    for (const wchar_t* file : kProductFiles) {
-        EXPECT_FALSE(PathExists(otherFolder_ + L"\\" + file)) << file;
+// What would keep the old folder is found before the first service stops:
+// nothing is touched, and the product goes on protecting.
+TEST_F(PreviousInstallationTest, SubfolderOrHeldFileStopsTheRemovalBeforeAnythingIsTouched) {
+    const std::wstring readme = otherFolder_ + L"\\Readme.rtf";
+    const struct {
+        const wchar_t* name;
+        std::function<ScopedFileHandle()> make;
+        DWORD error;
+    } situations[] = {
+        {L"subfolder",
+         [&] {
+             CreateFolderTree(otherFolder_ + L"\\logs");
+             return ScopedFileHandle();
+         },
+         ERROR_DIR_NOT_EMPTY},
+        {L"held file",
+         [&] {
+             return ScopedFileHandle(CreateFileW(readme.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+         },
+         ERROR_SHARING_VIOLATION},
+    };
+    for (const auto& situation : situations) {
+        SCOPED_TRACE(situation.name);
+        MakeInstallation(otherFolder_);
+        WriteUninstallEntry(L"ORBEK_Portvane", UninstallCommand(otherFolder_));
+        {
+            const ScopedFileHandle held = situation.make();
+            LogWatch log;
+            EXPECT_FALSE(RemovePreviousInstallation());
+            EXPECT_EQ(L"インストール先ディレクトリを削除できません。\n" +
+                          OsMessageLine(situation.error),
+                      log.Added());
+            ExpectUntouched(otherFolder_);
+            EXPECT_TRUE(PathExists(DataFolder(CSIDL_COMMON_APPDATA) + L"\\settings.db"));
+        }
+        ResetProductState();
+        DeleteTree(otherFolder_);
     }
-    EXPECT_TRUE(PathExists(otherFolder_ + L"\\logs\\today.log"));
-    EXPECT_FALSE(AnyComponentRegistered());
-    EXPECT_EQ(1, ProductUninstallEntries());
 }
 
 // Stopped by an administrator, or also disabled: removed like a running service,

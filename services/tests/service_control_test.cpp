@@ -80,7 +80,7 @@ TEST_F(ServiceControlTest, ExecutablePathThatWouldNotFitOrIsRelativeRegistersNot
 TEST_F(ServiceControlTest, UnknownNameFailsAtOnceWithItsError) {
     const std::function<bool()> operations[] = {[] { return StartProductService(kPService); },
                                                 [] { return StopProductService(kPService); },
-                                                [] { return StopAndDeleteService(kPService); }};
+                                                [] { return DeleteProductService(kPService); }};
     for (const auto& operation : operations) {
         bool succeeded = true;
         EXPECT_LT(Timed([&] { succeeded = operation(); }), 1000u);
@@ -89,15 +89,18 @@ TEST_F(ServiceControlTest, UnknownNameFailsAtOnceWithItsError) {
     }
 }
 
-// Never started: deleted like a service the stop request stopped, without the
-// wait for removal.
+// Never started: stopped and deleted like a service the stop request stopped,
+// without the wait for removal.
 TEST_F(ServiceControlTest, StopAndDeleteDeletesAServiceThatIsAlreadyStopped) {
     CopyStandin(L"Portvane_PService.exe", DefaultInstallFolder());
     ASSERT_TRUE(
         InstallService(kPService, (DefaultInstallFolder() + L"\\Portvane_PService.exe").c_str()));
 
     bool deleted = false;
-    EXPECT_LT(Timed([&] { deleted = StopAndDeleteService(kPService); }), 1000u);
+    EXPECT_LT(Timed([&] {
+                  deleted = StopProductService(kPService) && DeleteProductService(kPService);
+              }),
+              1000u);
     EXPECT_TRUE(deleted) << GetLastError();
     EXPECT_FALSE(QueryService(kPService).registered);
 }
@@ -121,7 +124,7 @@ TEST_F(ServiceControlTest, CreateRefusesARegisteredNameAndWaitsForAHeldDeletedOn
     ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     ScopedServiceHandle held(OpenServiceW(manager.get(), kPService, SERVICE_QUERY_STATUS));
     ASSERT_TRUE(held.valid());
-    ASSERT_TRUE(StopAndDeleteService(kPService));
+    ASSERT_TRUE(StopProductService(kPService) && DeleteProductService(kPService));
 
     bool created = true;
     EXPECT_LT(Timed([&] { created = InstallService(kPService, executable.c_str(), 5); }), 1500u);

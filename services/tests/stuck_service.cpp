@@ -1,6 +1,10 @@
 // A test service that answers a stop request with "stop pending" and only stops
 // several seconds later: longer than a short stop bound, short enough to clean up.
+// Started with "--refuse-stop" it accepts no stop request until the event
+// "Global\\Portvane_TestLetGo" is set, and then stops at once when asked.
 #include <windows.h>
+
+#include <cwchar>
 
 #include "platform/scoped_handle.h"
 
@@ -8,13 +12,14 @@ namespace {
 
 wchar_t g_serviceName[] = L"Portvane_TestStuck";
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
+bool g_refusesStop = false;
 ScopedKernelHandle g_stopRequested;
 
 void Report(DWORD state) {
     SERVICE_STATUS status = {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
-    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    status.dwControlsAccepted = state == SERVICE_RUNNING && !g_refusesStop ? SERVICE_ACCEPT_STOP : 0;
     status.dwWaitHint = state == SERVICE_STOP_PENDING ? 10000 : 0;
     SetServiceStatus(g_statusHandle, &status);
 }
@@ -34,14 +39,22 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
         return;
     }
     Report(SERVICE_RUNNING);
+    const bool refusedStop = g_refusesStop;
+    if (refusedStop) {
+        ScopedKernelHandle letGo(CreateEventW(nullptr, TRUE, FALSE, L"Global\\Portvane_TestLetGo"));
+        WaitForSingleObject(letGo.get(), INFINITE);
+        g_refusesStop = false;
+        Report(SERVICE_RUNNING);
+    }
     WaitForSingleObject(g_stopRequested.get(), INFINITE);
-    Sleep(6000);
+    Sleep(refusedStop ? 0 : 6000);
     Report(SERVICE_STOPPED);
 }
 
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    g_refusesStop = argc > 1 && wcscmp(argv[1], L"--refuse-stop") == 0;
     g_stopRequested.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const SERVICE_TABLE_ENTRYW services[] = {{g_serviceName, ServiceMain}, {nullptr, nullptr}};
     return StartServiceCtrlDispatcherW(services) ? 0 : 1;

@@ -1,7 +1,11 @@
 // Running the setup again over a running installation that it made itself:
 // the earlier one is removed and the product installed afresh. The two runs
 // also close the completion page the two ways that must start nothing.
+#include <shlobj.h>
+
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "payload/module_table.h"
@@ -28,9 +32,14 @@ class ReinstallScenario : public WizardScenario {
   protected:
     // Closes the completion page with the launch box as asked; with it cleared,
     // or with no shell window to start it as, the application must not start.
-    void InstallThroughTheWizard(bool clearLaunch) {
+    // A run that ends on the failure page ends with 1603.
+    void InstallThroughTheWizard(bool clearLaunch, const wchar_t* resultTitle = kDoneTitle) {
         ASSERT_NO_FATAL_FAILURE(StartWizard());
-        ASSERT_NO_FATAL_FAILURE(InstallTo(kDoneTitle));
+        ASSERT_NO_FATAL_FAILURE(InstallTo(resultTitle));
+        if (resultTitle == kFailedTitle) {
+            CloseAndExpectExit(ERROR_INSTALL_FAILURE);
+            return;
+        }
         if (clearLaunch) {
             ASSERT_TRUE(Click(wizard_, IDC_LAUNCH_CHECK));
             ASSERT_TRUE(WaitUntil(
@@ -62,27 +71,41 @@ class FieldSituationScenario : public ReinstallScenario,
         });
     }
 
+    // What lets go, or checks what the upgrade left alone, once it has run.
+    void Afterwards(std::function<void()> step) { afterwards_.push_back(std::move(step)); }
+
   protected:
     void TearDown() override {
         for (std::thread& holder : holders_) {
             holder.join();
         }
+        RunAfterwards();
         ReinstallScenario::TearDown();
     }
 
-    // Ten files, both services running and started automatically from their
-    // quoted paths, two shortcuts and the whole uninstall entry.
-    void ExpectWholeRunningInstallation() {
+    void RunAfterwards() {
+        for (const auto& step : afterwards_) {
+            step();
+        }
+        afterwards_.clear();
+    }
+
+    // Ten files, both services running and, when as installed, started
+    // automatically from their quoted paths, two shortcuts and the whole
+    // uninstall entry.
+    void ExpectWholeRunningInstallation(bool asInstalled = true) {
         const std::wstring folder = DefaultInstallFolder();
         for (const PayloadModule* module = kModuleTable; module->fileName; ++module) {
             const std::wstring path = folder + L"\\" + module->fileName;
             EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str())) << "missing";
         }
         for (const wchar_t* service : {kPService, kDService}) {
-            EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING));
+            EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING)) << service;
             const ServiceInfo info = QueryService(service);
-            EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), info.startType);
-            EXPECT_EQ(L"\"" + folder + L"\\" + service + L".exe\"", info.binaryPath);
+            if (asInstalled) {
+                EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), info.startType);
+                EXPECT_EQ(L"\"" + folder + L"\\" + service + L".exe\"", info.binaryPath);
+            }
         }
         for (const std::wstring& link : {StartMenuShortcutPath(), DesktopShortcutPath()}) {
             EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(link.c_str()));
@@ -92,6 +115,7 @@ class FieldSituationScenario : public ReinstallScenario,
     }
 
     std::vector<std::thread> holders_;
+    std::vector<std::function<void()>> afterwards_;
 };
 
 // As "net stop" does it, after the start type is changed when asked.
@@ -182,6 +206,40 @@ void LeaveOnlyTheEntrysName(FieldSituationScenario&) {
                     18);
 }
 
+std::wstring CommonDataFolder() {
+    wchar_t path[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path);
+    return path;
+}
+
+// Users may create files in the common data folder: 200 of them, held, and a
+// hard link to a read-only file of the user's elsewhere, whose attributes the
+// removal must leave as they are.
+void HoldManyDataFiles(FieldSituationScenario& scenario) {
+    const std::wstring folder = CommonDataFolder() + L"\\ORBEK\\Portvane";
+    const std::wstring outside = CommonDataFolder() + L"\\users-own.txt";
+    CreateDirectoryW((CommonDataFolder() + L"\\ORBEK").c_str(), nullptr);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ScopedFileHandle(CreateFileW(outside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                 nullptr));
+    const DWORD attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(SetFileAttributesW(outside.c_str(), attributes));
+    ASSERT_TRUE(CreateHardLinkW((folder + L"\\link.txt").c_str(), outside.c_str(), nullptr));
+    auto held = std::make_shared<std::vector<ScopedFileHandle>>();
+    for (int index = 0; index < 200; ++index) {
+        const std::wstring path = folder + L"\\held" + std::to_wstring(index) + L".tmp";
+        held->emplace_back(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                       nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(held->back().valid());
+    }
+    scenario.Afterwards([=] {
+        EXPECT_EQ(attributes, GetFileAttributesW(outside.c_str()));
+        held->clear();
+        SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(outside.c_str());
+    });
+}
+
 const FieldSituation kFieldSituations[] = {
     {"FirstServiceStopped", StopFirstService},
     {"FirstServiceDisabledAndStopped", DisableAndStopFirstService},
@@ -191,7 +249,56 @@ const FieldSituation kFieldSituations[] = {
     {"ReadOnlyFile", MakeAFileReadOnly},
     {"ScannerHoldsAFile", ScanAFileDuringTheUpgrade},
     {"HalfWrittenUninstallEntry", LeaveOnlyTheEntrysName},
+    {"UserHoldsManyDataFiles", HoldManyDataFiles},
 };
+
+// A standard user holds an installed file, as anyone may read one in Program
+// Files, until told to let go.
+void HoldAnInstalledFile(FieldSituationScenario& scenario) {
+    const std::wstring readme = DefaultInstallFolder() + L"\\Readme.rtf";
+    auto held = std::make_shared<ScopedFileHandle>(CreateFileW(
+        readme.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held->valid());
+    scenario.Afterwards([held] { held->reset(); });
+}
+
+void MakeASubfolder(FieldSituationScenario& scenario) {
+    const std::wstring subfolder = DefaultInstallFolder() + L"\\logs";
+    ASSERT_TRUE(CreateDirectoryW(subfolder.c_str(), nullptr));
+    scenario.Afterwards([subfolder] { RemoveDirectoryW(subfolder.c_str()); });
+}
+
+// The second service runs an image that accepts no stop request until it is
+// let go.
+void MakeTheSecondServiceRefuseToStop(FieldSituationScenario& scenario) {
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScopedServiceHandle service(OpenServiceW(manager.get(), kDService, SERVICE_ALL_ACCESS));
+    const std::wstring refusing =
+        L"\"" + BuildPath(L"services\\pv_test_stuck_service.exe") + L"\" --refuse-stop";
+    SERVICE_STATUS status = {};
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+    ASSERT_TRUE(WaitForServiceState(kDService, SERVICE_STOPPED));
+    ASSERT_TRUE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                     SERVICE_NO_CHANGE, refusing.c_str(), nullptr, nullptr,
+                                     nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
+    ASSERT_TRUE(WaitForServiceState(kDService, SERVICE_RUNNING));
+    scenario.Afterwards([] {
+        ScopedKernelHandle letGo(
+            OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Global\\Portvane_TestLetGo"));
+        SetEvent(letGo.get());
+    });
+}
+
+// What would make the removal fail once it had begun: found before anything
+// is touched, so the product goes on protecting.
+const FieldSituation kRefusedSituations[] = {
+    {"UserHoldsAnInstalledFile", HoldAnInstalledFile},
+    {"SubfolderInTheInstallFolder", MakeASubfolder},
+    {"ServiceRefusesToStop", MakeTheSecondServiceRefuseToStop},
+};
+
+class RefusedUpgradeScenario : public FieldSituationScenario {};
 
 }  // namespace
 
@@ -203,6 +310,21 @@ TEST_P(FieldSituationScenario, UpgradeEndsWithAWholeRunningInstallation) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Field, FieldSituationScenario, ::testing::ValuesIn(kFieldSituations),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// The failure page, and the installation whole and running as it was; once
+// let go, the next run installs.
+TEST_P(RefusedUpgradeScenario, UpgradeFailsBeforeTouchingAnythingAndSucceedsOnceLetGo) {
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    ASSERT_NO_FATAL_FAILURE(GetParam().make(*this));
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false, kFailedTitle));
+    ExpectWholeRunningInstallation(false);
+    RunAfterwards();
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    ExpectWholeRunningInstallation();
+}
+
+INSTANTIATE_TEST_SUITE_P(Field, RefusedUpgradeScenario, ::testing::ValuesIn(kRefusedSituations),
                          [](const auto& param) { return std::string(param.param.name); });
 
 // The tray program in another user's session: its mutex is out of setup's
