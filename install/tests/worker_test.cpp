@@ -353,6 +353,33 @@ TEST_F(WorkerTest, AlreadyRegisteredStoppedFirstServiceIsReplaced) {
     }
 }
 
+// A user may fill the disk: found before the removal, which leaves the
+// earlier service as it was. A tiny file system takes the maker folder's place.
+TEST_F(WorkerTest, VolumeWithoutRoomForTheFilesEndsTheInstallationBeforeTheRemoval) {
+    ASSERT_TRUE(InstallService(kPService, StagedPath(L"Portvane_PService.exe").c_str()));
+    const std::wstring maker = ProgramFilesFolder() + L"\\ORBEK";
+    const std::wstring script = StagedPath(L"mount-small.sh");
+    {
+        ScopedFileHandle file(CreateFileW(script.c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, 0, nullptr));
+        const char text[] = "mount -t tmpfs -o size=64k tmpfs \"$1\"\n";
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), text, sizeof(text) - 1, &written, nullptr));
+    }
+    ASSERT_TRUE(CreateDirectoryW(maker.c_str(), nullptr));
+    if (!RunUnix("sh", "-e", script, maker)) {
+        GTEST_SKIP() << "no file system can be mounted here";
+    }
+    const WorkerResult result = RunWorker();
+    RunUnix("umount", "-l", maker);
+
+    EXPECT_EQ(kMessageInstallFailed, result.message);
+    EXPECT_EQ(InstalledPath(L"Portvane.exe") + L" をコピーできません。\n" +
+                  OsMessageLine(ERROR_DISK_FULL),
+              AddedLog());
+    EXPECT_TRUE(QueryService(kPService).registered);
+}
+
 TEST_F(WorkerTest, SecondServiceThatCannotStartEndsTheInstallation) {
     // A console program in the service's place never reports to the manager.
     ASSERT_TRUE(CopyFileW(PayloadFile(L"dm.exe").c_str(),
