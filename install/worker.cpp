@@ -166,6 +166,7 @@ bool CopyPayloadModules(InstallRun& run) {
 
 bool InstallProductServices() {
     if (InstallComponents()) {
+        StartStoppedDependents();
         return true;
     }
     AppendLogLine(L"サービスおよびドライバーをインストールできません。");

@@ -14,6 +14,39 @@
 
 static_assert(kPathChars == MAX_PATH, "PathCombineW writes MAX_PATH characters");
 
+namespace {
+
+// Other programs' services that depend on a product service: Windows refuses
+// to stop a service while they run (1051). Stopped for the upgrade, in the
+// order Windows gives, and started again in the reverse order.
+constexpr size_t kDependentCapacity = 16;
+wchar_t g_stoppedDependents[kDependentCapacity][kNameChars];
+size_t g_stoppedDependentCount = 0;
+
+// One that will not stop is not logged: the product service's own stop then
+// fails and says why.
+void StopDependents(const wchar_t* serviceName) {
+    wchar_t names[kDependentCapacity][kNameChars];
+    const size_t count = ActiveDependentServices(serviceName, names, kDependentCapacity);
+    for (size_t index = 0; index < count && g_stoppedDependentCount < kDependentCapacity;
+         ++index) {
+        if (StopProductService(names[index])) {
+            FormatText(g_stoppedDependents[g_stoppedDependentCount++], L"%s", names[index]);
+        }
+    }
+}
+
+bool StartLogged(const wchar_t* serviceName) {
+    if (StartProductService(serviceName)) {
+        return true;
+    }
+    AppendLogLine(L"%s を開始できません。", serviceName);
+    AppendOsMessage();
+    return false;
+}
+
+}  // namespace
+
 bool ComponentExecutablePath(const wchar_t* folder, const wchar_t* fileName,
                              wchar_t (&path)[kPathChars]) {
     path[0] = L'\0';
@@ -43,9 +76,7 @@ bool InstallComponents() {
             AppendOsMessage();
             return false;
         }
-        if (!StartProductService(row.serviceName)) {
-            AppendLogLine(L"%s を開始できません。", row.serviceName);
-            AppendOsMessage();
+        if (!StartLogged(row.serviceName)) {
             return false;
         }
     }
@@ -60,6 +91,7 @@ bool StopComponents() {
             continue;
         }
         const bool wasRunning = IsServiceRunning(row.serviceName);
+        StopDependents(row.serviceName);
         if (StopProductService(row.serviceName)) {
             if (wasRunning) {
                 running[runningCount++] = &row;
@@ -74,11 +106,9 @@ bool StopComponents() {
         AppendOsMessage();
         // Nothing is deleted: the product protects as before.
         for (size_t index = 0; index < runningCount; ++index) {
-            if (!StartProductService(running[index]->serviceName)) {
-                AppendLogLine(L"%s を開始できません。", running[index]->serviceName);
-                AppendOsMessage();
-            }
+            StartLogged(running[index]->serviceName);
         }
+        StartStoppedDependents();
         return false;
     }
     return true;
@@ -90,6 +120,12 @@ void DeleteComponents() {
             AppendLogLine(L"%s を削除できません。", row.serviceName);
             AppendOsMessage();
         }
+    }
+}
+
+void StartStoppedDependents() {
+    while (g_stoppedDependentCount > 0) {
+        StartLogged(g_stoppedDependents[--g_stoppedDependentCount]);
     }
 }
 

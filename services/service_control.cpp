@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "platform/scoped_handle.h"
 #include "platform/text_format.h"
 
@@ -191,6 +193,33 @@ void WaitForServiceRemoval(const wchar_t* serviceName, int pollLimit) {
         }
         Sleep(kRemovalPollMilliseconds);
     }
+}
+
+size_t ActiveDependentServices(const wchar_t* serviceName, wchar_t (*names)[kNameChars],
+                               size_t capacity) {
+    ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
+    ScopedServiceHandle service;
+    if (manager) {
+        service.reset(OpenServiceW(manager.get(), serviceName, SERVICE_ENUMERATE_DEPENDENTS));
+    }
+    // The largest buffer the call accepts; names point into it.
+    std::vector<BYTE> buffer(64 * 1024);
+    DWORD needed = 0;
+    DWORD returned = 0;
+    if (!service ||
+        !EnumDependentServicesW(service.get(), SERVICE_ACTIVE,
+                                reinterpret_cast<ENUM_SERVICE_STATUSW*>(buffer.data()),
+                                static_cast<DWORD>(buffer.size()), &needed, &returned)) {
+        return 0;
+    }
+    const auto* dependents = reinterpret_cast<const ENUM_SERVICE_STATUSW*>(buffer.data());
+    size_t count = 0;
+    for (DWORD index = 0; index < returned && count < capacity; ++index) {
+        if (FormatText(names[count], L"%s", dependents[index].lpServiceName)) {
+            ++count;
+        }
+    }
+    return count;
 }
 
 bool IsServiceRegistered(const wchar_t* serviceName, bool* registered) {

@@ -3,6 +3,10 @@
 // returns; on failure the thread's last error is the failing call's.
 #pragma once
 
+#include <cstddef>
+
+#include "platform/text_format.h"
+
 // 60 polls of 500 ms: a service that is not stopped after 30 s counts as not stopping.
 constexpr int kStopPollLimit = 60;
 
@@ -37,6 +41,11 @@ bool IsServiceRunning(const wchar_t* serviceName);
 
 // Up to pollLimit checks, 100 ms apart, until the manager no longer knows the name.
 void WaitForServiceRemoval(const wchar_t* serviceName, int pollLimit = kRemovalPollLimit);
+
+// Up to capacity names of the services that run and depend on the service,
+// directly or not, in the order in which they are to be stopped; the count.
+size_t ActiveDependentServices(const wchar_t* serviceName, wchar_t (*names)[kNameChars],
+                               size_t capacity);
 
 // True when the question could be asked; *registered then holds the answer.
 bool IsServiceRegistered(const wchar_t* serviceName, bool* registered);
