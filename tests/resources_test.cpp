@@ -120,9 +120,10 @@ struct ExpectedControl {
 constexpr LONG kNoId = -1;
 
 const ExpectedControl kControls[] = {
-    {1006, L"Button", L"同意しない(&D)", BS_AUTORADIOBUTTON, 0, 11, 177, 66, 10},
+    {1006, L"Button", L"同意しない(&D)", WS_GROUP | BS_AUTORADIOBUTTON, 0, 11, 177, 66, 10},
     {1007, L"Button", L"同意する(&A)", BS_AUTORADIOBUTTON, 0, 85, 177, 60, 10},
-    {IDCANCEL, L"Button", L"キャンセル", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 67, 198, 58, 16},
+    {IDCANCEL, L"Button", L"キャンセル", WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_PUSHBUTTON, 0, 67, 198,
+     58, 16},
     {1003, L"Button", L"< 戻る(&B)", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_CENTER, 0, 136, 198,
      58, 16},
     {1004, L"Button", L"次へ(&N) >", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_CENTER, 0, 203, 198,
@@ -134,8 +135,8 @@ const ExpectedControl kControls[] = {
     {kNoId, L"Static", L"", WS_VISIBLE | SS_ETCHEDHORZ, 0, 0, 39, 272, 1},
     {1008, L"Static", L"message", WS_VISIBLE | WS_GROUP | SS_LEFT, 0, 9, 45, 249, 26},
     {1005, L"RichEdit20W", L"",
-     WS_VISIBLE | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_WANTRETURN, 0, 6, 72, 257,
-     101},
+     WS_VISIBLE | WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_WANTRETURN, 0,
+     6, 72, 257, 101},
     {kNoId, L"Static", L"#119", WS_VISIBLE | SS_BITMAP, WS_EX_TRANSPARENT, 239, 6, 48, 48},
     {1009, L"Button", L"Launch Check", WS_TABSTOP | BS_AUTOCHECKBOX, 0, 9, 83, 253, 10},
     {1010, L"Button", L"スタートメニューに追加する ", WS_TABSTOP | BS_AUTOCHECKBOX, 0, 9, 83, 253, 10},
