@@ -72,6 +72,11 @@ SetupProcess LaunchProgram(const std::wstring& exePath, const std::wstring& argu
 
 SetupProcess LaunchSetup() { return LaunchProgram(BuildPath(L"Portvane_Setup.exe")); }
 
+void SetLogPixels(DWORD dpi) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", REG_DWORD, &dpi,
+                    sizeof(dpi));
+}
+
 DWORD WaitForExit(const SetupProcess& setup, DWORD timeoutMs) {
     if (!setup.process || WaitForSingleObject(setup.process.get(), timeoutMs) != WAIT_OBJECT_0) {
         return STILL_ACTIVE;

@@ -21,6 +21,9 @@ std::wstring BuildPath(const std::wstring& relative);
 SetupProcess LaunchProgram(const std::wstring& exePath, const std::wstring& arguments = L"");
 SetupProcess LaunchSetup();
 
+// The DPI of programs started from now on (Wine reads LogPixels at a process's start).
+void SetLogPixels(DWORD dpi);
+
 // Exit code, or STILL_ACTIVE when it did not end within the timeout.
 DWORD WaitForExit(const SetupProcess& setup, DWORD timeoutMs);
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <commctrl.h>
 #include <imagehlp.h>
 
 #include <filesystem>
@@ -119,9 +120,10 @@ struct ExpectedControl {
 constexpr LONG kNoId = -1;
 
 const ExpectedControl kControls[] = {
-    {1006, L"Button", L"同意しない(&D)", BS_AUTORADIOBUTTON, 0, 11, 177, 60, 10},
-    {1007, L"Button", L"同意する(&A)", BS_AUTORADIOBUTTON, 0, 79, 177, 60, 10},
-    {IDCANCEL, L"Button", L"キャンセル", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 67, 198, 58, 16},
+    {1006, L"Button", L"同意しない(&D)", WS_GROUP | BS_AUTORADIOBUTTON, 0, 11, 177, 66, 10},
+    {1007, L"Button", L"同意する(&A)", BS_AUTORADIOBUTTON, 0, 85, 177, 60, 10},
+    {IDCANCEL, L"Button", L"キャンセル", WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_PUSHBUTTON, 0, 67, 198,
+     58, 16},
     {1003, L"Button", L"< 戻る(&B)", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_CENTER, 0, 136, 198,
      58, 16},
     {1004, L"Button", L"次へ(&N) >", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_CENTER, 0, 203, 198,
@@ -131,17 +133,17 @@ const ExpectedControl kControls[] = {
     {1001, L"Static", L"Title", WS_VISIBLE | WS_GROUP | SS_LEFT, 0, 9, 6, 221, 29},
     {1002, L"Static", L"message", WS_VISIBLE | WS_GROUP | SS_LEFT, 0, 9, 44, 253, 132},
     {kNoId, L"Static", L"", WS_VISIBLE | SS_ETCHEDHORZ, 0, 0, 39, 272, 1},
-    {1008, L"Static", L"message", WS_VISIBLE | WS_GROUP | SS_LEFT, 0, 9, 45, 249, 22},
+    {1008, L"Static", L"message", WS_VISIBLE | WS_GROUP | SS_LEFT, 0, 9, 45, 249, 26},
     {1005, L"RichEdit20W", L"",
-     WS_VISIBLE | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_WANTRETURN, 0, 6, 72, 257,
-     101},
+     WS_VISIBLE | WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_WANTRETURN, 0,
+     6, 72, 257, 101},
     {kNoId, L"Static", L"#119", WS_VISIBLE | SS_BITMAP, WS_EX_TRANSPARENT, 239, 6, 48, 48},
     {1009, L"Button", L"Launch Check", WS_TABSTOP | BS_AUTOCHECKBOX, 0, 9, 83, 253, 10},
     {1010, L"Button", L"スタートメニューに追加する ", WS_TABSTOP | BS_AUTOCHECKBOX, 0, 9, 83, 253, 10},
     {1011, L"Button", L"デスクトップにショートカットを作成する ", WS_TABSTOP | BS_AUTOCHECKBOX, 0, 9, 94,
      253, 10},
     {1012, L"Button", L"エラーの内容をクリップボードへコピーする",
-     WS_TABSTOP | BS_PUSHBUTTON | BS_CENTER, 0, 6, 175, 132, 16},
+     WS_TABSTOP | BS_PUSHBUTTON | BS_CENTER, 0, 6, 175, 180, 16},
 };
 
 #pragma pack(push, 2)
@@ -194,6 +196,99 @@ TEST_F(BuiltExe, WizardTemplateHasItsFrameAndSeventeenControlsInTabOrder) {
         EXPECT_EQ(want.y, item.y);
         EXPECT_EQ(want.cx, item.cx);
         EXPECT_EQ(want.cy, item.cy);
+    }
+}
+
+namespace {
+
+// What the pages put into the template's controls, "%s" filled as they fill it.
+const std::pair<int, UINT> kPageTexts[] = {
+    {1001, 107}, {1001, 109}, {1001, 111}, {1001, 113}, {1001, 115}, {1001, 117}, {1002, 108},
+    {1002, 112}, {1002, 114}, {1002, 116}, {1002, 118}, {1008, 110}, {1004, 105}, {1009, 122},
+};
+
+// A button's own ideal size, or the text wrapped as a static wraps it, must
+// fit the control.
+void ExpectTextFits(HWND control) {
+    RECT client;
+    GetClientRect(control, &client);
+    RECT text = {0, 0, client.right, 0};
+    SIZE needed = {};
+    if (!SendMessageW(control, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&needed))) {
+        HDC dc = GetDC(control);
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+        DrawTextW(dc, WindowText(control).c_str(), -1, &text,
+                  DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+        ReleaseDC(control, dc);
+        needed = {text.right, text.bottom};
+    }
+    EXPECT_TRUE(needed.cx <= client.right && needed.cy <= client.bottom)
+        << GetDlgCtrlID(control) << " needs " << needed.cx << "x" << needed.cy << " px, has "
+        << client.right << "x" << client.bottom;
+}
+
+INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
+
+}  // namespace
+
+// At this process's DPI, with the fonts the dialog manager and the title make
+// from the template, and the common controls the setup's manifest binds.
+TEST_F(BuiltExe, EveryLabelShowsItsWholeTextInItsControl) {
+    const std::wstring exe = BuildPath(L"Portvane_Setup.exe");
+    ACTCTXW manifest = {sizeof(manifest),
+                        ACTCTX_FLAG_RESOURCE_NAME_VALID,
+                        exe.c_str(),
+                        0,
+                        0,
+                        nullptr,
+                        MAKEINTRESOURCEW(1),
+                        nullptr,
+                        nullptr};
+    ULONG_PTR cookie = 0;
+    ASSERT_TRUE(ActivateActCtx(CreateActCtxW(&manifest), &cookie));
+    LoadLibraryW(L"Riched20.dll");
+    const std::string bytes = Resource(RT_DIALOG, MAKEINTRESOURCEW(101));
+    HWND dialog = CreateDialogIndirectParamW(
+        module_, reinterpret_cast<const DLGTEMPLATE*>(bytes.data()), nullptr, NoDialogProc, 0);
+    ASSERT_NE(nullptr, dialog);
+    LOGFONTW font = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof(font),
+               &font);
+    font.lfWeight = FW_BOLD;
+    font.lfHeight = font.lfHeight * 14 / 10;
+    HFONT titleFont = CreateFontIndirectW(&font);
+    SendDlgItemMessageW(dialog, 1001, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont), 0);
+    for (HWND control = GetWindow(dialog, GW_CHILD); control != nullptr;
+         control = GetWindow(control, GW_HWNDNEXT)) {
+        if (!WindowText(control).empty()) {
+            ExpectTextFits(control);
+        }
+    }
+    for (const auto& [control, stringId] : kPageTexts) {
+        std::wstring text;
+        ASSERT_TRUE(JapaneseString(stringId, &text));
+        if (const size_t argument = text.find(L"%s"); argument != std::wstring::npos) {
+            text.replace(argument, 2, stringId == 122 ? L"Portvane" : L"Portvane Ver.1.0.0");
+        }
+        SetDlgItemTextW(dialog, control, text.c_str());
+        ExpectTextFits(GetDlgItem(dialog, control));
+    }
+    DestroyWindow(dialog);
+    DeleteObject(titleFont);
+}
+
+// Wine reads the DPI when a process starts: each is a run of its own.
+TEST_F(BuiltExe, EveryLabelShowsItsWholeTextAt144And192Dpi) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    for (const DWORD dpi : {144, 192}) {
+        SetLogPixels(dpi);
+        const SetupProcess run =
+            LaunchProgram(self, L"--gtest_filter=BuiltExe.EveryLabelShowsItsWholeTextInItsControl");
+        SetLogPixels(96);
+        EXPECT_EQ(0u, WaitForExit(run, 60000)) << dpi << " DPI";
     }
 }
 

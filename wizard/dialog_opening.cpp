@@ -86,9 +86,19 @@ void OpenWizardDialog(HWND dialog) {
     g_wizardDialogWindow = dialog;
 }
 
-INT_PTR TitleColourBrush(HWND dialog, HWND control) {
+INT_PTR TitleColourBrush(HWND dialog, HWND control, HDC dc) {
     if (control != GetDlgItem(dialog, IDC_PAGE_TITLE)) {
         return 0;
+    }
+    // In high contrast a white box with black text would ignore the user's
+    // colours: the title takes the system's window text and background.
+    HIGHCONTRASTW contrast = {};
+    contrast.cbSize = sizeof(contrast);
+    if (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+        (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0) {
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_WINDOW));
     }
     return reinterpret_cast<INT_PTR>(g_whiteBrush);
 }

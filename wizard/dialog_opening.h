@@ -7,8 +7,9 @@
 // WM_INITDIALOG's work; the dialog window is published as the last step.
 void OpenWizardDialog(HWND dialog);
 
-// WM_CTLCOLORSTATIC: the white brush for the page title, 0 for every other control.
-INT_PTR TitleColourBrush(HWND dialog, HWND control);
+// WM_CTLCOLORSTATIC: the white brush for the page title (the system's window
+// colours in high contrast), 0 for every other control.
+INT_PTR TitleColourBrush(HWND dialog, HWND control, HDC dc);
 
 // Centres `dialog` on `reference`, then pulls it onto `screen`; the left and top
 // edges win when the dialog is larger than the screen.

@@ -24,6 +24,7 @@ enum class Step {
     kHide,
     kCheck,
     kFocus,
+    kDropFocus,
     kShowInstallLog,
 };
 
@@ -76,12 +77,15 @@ constexpr PageStep kConfirmationSteps[] = {
     {Step::kShow, IDC_PAGE_MESSAGE, 0},
 };
 
+// Windows leaves the focus on a control it disables; with every button
+// disabled, nothing is left to hold it.
 constexpr PageStep kProgressSteps[] = {
     {Step::kTextWithCaption, IDC_PAGE_TITLE, IDS_PROGRESS_TITLE},
     {Step::kText, IDC_PAGE_MESSAGE, IDS_PROGRESS_MESSAGE},
     {Step::kDisable, IDCANCEL, 0},
     {Step::kDisable, IDC_NEXT, 0},
     {Step::kDisable, IDC_BACK, 0},
+    {Step::kDropFocus, 0, 0},
 };
 
 constexpr PageStep kCompletionSteps[] = {
@@ -92,6 +96,7 @@ constexpr PageStep kCompletionSteps[] = {
     {Step::kShow, IDC_LAUNCH_CHECK, 0},
     {Step::kTextWithProductName, IDC_LAUNCH_CHECK, IDS_LAUNCH_CHECK},
     {Step::kCheck, IDC_LAUNCH_CHECK, 0},
+    {Step::kFocus, IDC_NEXT, 0},
 };
 
 // The viewer covers the lower part of the message, which stays visible.
@@ -103,6 +108,7 @@ constexpr PageStep kFailureSteps[] = {
     {Step::kShowInstallLog, IDC_VIEWER, 0},
     {Step::kShow, IDC_VIEWER, 0},
     {Step::kShow, IDC_COPY_LOG, 0},
+    {Step::kFocus, IDC_NEXT, 0},
 };
 
 struct Page {
@@ -158,7 +164,12 @@ void RunStep(HWND dialog, const PageStep& entry) {
             SendMessageW(control, BM_SETCHECK, BST_CHECKED, 0);
             break;
         case Step::kFocus:
-            SetFocus(control);
+            // Through the dialog manager, so a focused push button is the one Enter
+            // presses and no other keeps the default look.
+            SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+            break;
+        case Step::kDropFocus:
+            SetFocus(nullptr);
             break;
         case Step::kShowInstallLog:
             ShowPlainText(control, ReadLogText());

@@ -154,7 +154,8 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             OnEndSession(dialog, wParam != FALSE);
             return FALSE;
         case WM_CTLCOLORSTATIC:
-            return TitleColourBrush(dialog, reinterpret_cast<HWND>(lParam));
+            return TitleColourBrush(dialog, reinterpret_cast<HWND>(lParam),
+                                    reinterpret_cast<HDC>(wParam));
         case kMessageInstallSucceeded:
         case kMessageInstallFailed:
             OnInstallResult(dialog, message);

@@ -118,6 +118,7 @@ class WizardScenario : public SetupScenario {
         wizard_ = WaitForDialog(setup_.processId, kCaptionText, kStartTimeoutMs);
         ASSERT_NE(nullptr, wizard_) << "the wizard did not open";
         ASSERT_TRUE(WaitForTitle(kWelcomeTitle, kStartTimeoutMs));
+        SetForegroundWindow(wizard_);
     }
 
     bool WaitForTitle(const wchar_t* title, DWORD timeoutMs) {
@@ -194,6 +195,57 @@ class WizardScenario : public SetupScenario {
         WalkForward(2);
         ClickTo(IDC_NEXT, kProgressTitle);
         WaitForResult(resultTitle);
+    }
+
+    // Keys typed into the active window of the setup; the focused control's id
+    // once it is `id`, or after five seconds.
+    int Type(std::initializer_list<WORD> keys, int id) {
+        for (const WORD key : keys) {
+            INPUT strokes[2] = {};
+            strokes[0].type = strokes[1].type = INPUT_KEYBOARD;
+            strokes[0].ki.wVk = strokes[1].ki.wVk = key;
+            strokes[1].ki.dwFlags = KEYEVENTF_KEYUP;
+            SendInput(2, strokes, sizeof(INPUT));
+        }
+        WaitUntil([&] { return FocusedControlId(wizard_) == id; }, 5000);
+        return FocusedControlId(wizard_);
+    }
+
+    // At `dpi`, to the installation's result without the mouse: the agree key
+    // and the arrows keep to the radio pair, Tab reaches Next and the licence,
+    // whose text Page Down scrolls; nothing disabled keeps the focus.
+    void InstallByKeyboard(DWORD dpi, const wchar_t* resultTitle) {
+        const std::wstring shot = L"-" + std::to_wstring(dpi) + L"dpi";
+        SetLogPixels(dpi);
+        StartWizard();
+        SetLogPixels(96);
+        ASSERT_FALSE(HasFatalFailure());
+        SaveScreenshot(wizard_, L"page-1-welcome" + shot);
+        ASSERT_EQ(IDC_NEXT, Type({VK_TAB}, IDC_NEXT)) << "Back is disabled";
+        ASSERT_EQ(IDCANCEL, Type({VK_RETURN}, IDCANCEL));
+        ASSERT_TRUE(WaitForTitle(kLicenceTitle, 5000));
+        ASSERT_EQ(IDC_AGREE, Type({'A'}, IDC_AGREE));
+        ASSERT_EQ(IDC_DISAGREE, Type({VK_DOWN}, IDC_DISAGREE)) << "the arrows left the pair";
+        ASSERT_EQ(IDC_AGREE, Type({VK_UP}, IDC_AGREE));
+        EXPECT_EQ(kAgreedLayout, Layout(wizard_));
+        ASSERT_EQ(IDC_VIEWER, Type({VK_TAB, VK_TAB, VK_TAB, VK_TAB, VK_NEXT, VK_DOWN}, IDC_VIEWER));
+        EXPECT_TRUE(WaitUntil(
+            [&] { return SendDlgItemMessageW(wizard_, IDC_VIEWER, EM_GETFIRSTVISIBLELINE, 0, 0); },
+            5000))
+            << "the licence did not scroll";
+        SaveScreenshot(wizard_, L"page-2-license" + shot);
+        // The checked radio button is the pair's tab stop.
+        ASSERT_EQ(IDC_NEXT, Type({VK_TAB, VK_TAB, VK_TAB, VK_TAB}, IDC_NEXT));
+        Type({VK_SPACE}, IDC_NEXT);
+        ASSERT_TRUE(WaitForTitle(kConfirmTitle, 5000));
+        SaveScreenshot(wizard_, L"page-3-confirm" + shot);
+        EXPECT_EQ(0, Type({VK_RETURN}, 0));
+        SaveScreenshot(wizard_, L"page-4-progress" + shot);
+        WaitForResult(resultTitle);
+        EXPECT_EQ(IDC_NEXT, Type({}, IDC_NEXT)) << "Close has the focus";
+        SaveScreenshot(
+            wizard_,
+            L"page-" + std::wstring(resultTitle == kDoneTitle ? L"5-done" : L"6-failed") + shot);
     }
 
     void StartShellWindow() {

@@ -219,6 +219,20 @@ TEST_F(WizardScenario, InstallsRefusingEveryCloseUntilDoneAndStartsTheApplicatio
     EXPECT_EQ(expected, ImagePathOfWindow(ApplicationWindow()));
 }
 
+TEST_F(WizardScenario, KeyboardAloneInstallsAndClearsTheLaunchBoxAt96And144Dpi) {
+    ASSERT_NO_FATAL_FAILURE(StartShellWindow());
+    for (const DWORD dpi : {96, 144}) {
+        SCOPED_TRACE(testing::Message() << dpi << " DPI");
+        ASSERT_NO_FATAL_FAILURE(InstallByKeyboard(dpi, kDoneTitle));
+        ASSERT_EQ(IDC_LAUNCH_CHECK, Type({VK_TAB, VK_SPACE}, IDC_LAUNCH_CHECK));
+        EXPECT_EQ(BST_UNCHECKED, CheckState(wizard_, IDC_LAUNCH_CHECK));
+        ASSERT_EQ(IDC_NEXT, Type({VK_TAB}, IDC_NEXT));
+        Type({VK_RETURN}, 0);
+        EXPECT_EQ(0u, WaitForExit(setup_, kStartTimeoutMs));
+        EXPECT_FALSE(ApplicationStarts()) << "the cleared box still launched";
+    }
+}
+
 // The end of the session before the installation takes the staging folder
 // with it: left behind, only an administrator could delete it. During the
 // installation the session waits for the worker.
@@ -320,4 +334,20 @@ TEST_F(FailedInstallScenario, FailurePageShowsTheLogCopiesItOrSaysItCannotAndLau
 
     CloseAndExpectExit(ERROR_INSTALL_FAILURE);
     EXPECT_FALSE(ApplicationStarts()) << "the failure page launches nothing";
+}
+
+TEST_F(FailedInstallScenario, KeyboardAloneReachesTheLogAndCopiesItAt96And144Dpi) {
+    for (const DWORD dpi : {96, 144}) {
+        SCOPED_TRACE(testing::Message() << dpi << " DPI");
+        ASSERT_NO_FATAL_FAILURE(InstallByKeyboard(dpi, kFailedTitle));
+        ASSERT_EQ(IDC_VIEWER, Type({VK_TAB}, IDC_VIEWER));
+        ASSERT_EQ(IDOK, Type({VK_TAB, VK_SPACE}, IDOK)) << "the copy button shows no box";
+        EXPECT_EQ(kCopyDone, WaitForMessageBox(setup_.processId, 0, wizard_).text);
+        ASSERT_EQ(IDC_COPY_LOG, Type({VK_RETURN}, IDC_COPY_LOG));
+        EXPECT_EQ(WithoutCarriageReturns(ControlText(wizard_, IDC_VIEWER)),
+                  WithoutCarriageReturns(ClipboardText()));
+        ASSERT_EQ(IDC_NEXT, Type({VK_TAB}, IDC_NEXT));
+        Type({VK_SPACE}, 0);
+        EXPECT_EQ(0u, WaitForExit(setup_, kStartTimeoutMs));
+    }
 }
