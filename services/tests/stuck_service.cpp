@@ -1,11 +1,16 @@
 // A test service that answers a stop request with "stop pending" and only stops
 // several seconds later: longer than a short stop bound, short enough to clean up.
+// Started with "starting", it is "start pending" for as long instead, accepting
+// no control, and then stops at once. Any own-process service may run it.
 #include <windows.h>
+
+#include <cwchar>
 
 #include "platform/scoped_handle.h"
 
 namespace {
 
+constexpr DWORD kPendingMs = 8000;
 wchar_t g_serviceName[] = L"Portvane_TestStuck";
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 ScopedKernelHandle g_stopRequested;
@@ -15,7 +20,7 @@ void Report(DWORD state) {
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
     status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
-    status.dwWaitHint = state == SERVICE_STOP_PENDING ? 10000 : 0;
+    status.dwWaitHint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : 10000;
     SetServiceStatus(g_statusHandle, &status);
 }
 
@@ -28,14 +33,17 @@ DWORD WINAPI OnControl(DWORD control, DWORD, void*, void*) {
     return control == SERVICE_CONTROL_INTERROGATE ? NO_ERROR : ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-void WINAPI ServiceMain(DWORD, wchar_t**) {
+void WINAPI ServiceMain(DWORD argumentCount, wchar_t** arguments) {
     g_statusHandle = RegisterServiceCtrlHandlerExW(g_serviceName, OnControl, nullptr);
     if (g_statusHandle == nullptr) {
         return;
     }
+    const bool starting = argumentCount > 1 && wcscmp(arguments[1], L"starting") == 0;
+    Report(starting ? SERVICE_START_PENDING : SERVICE_RUNNING);
+    Sleep(starting ? kPendingMs : 0);
     Report(SERVICE_RUNNING);
     WaitForSingleObject(g_stopRequested.get(), INFINITE);
-    Sleep(6000);
+    Sleep(starting ? 0 : kPendingMs);
     Report(SERVICE_STOPPED);
 }
 
