@@ -57,6 +57,21 @@ unsigned MeasuredLength(const wchar_t* path) {
     return length < 0 ? 0 : static_cast<unsigned>(length);
 }
 
+// As the copies: a read-only link (administrators lock icons so) is replaced,
+// one another program holds is waited for a moment, and one that still cannot
+// be written is named in the log.
+bool SaveShortcut(const wchar_t* linkPath, const wchar_t* targetPath) {
+    const bool saved = RetryWhileFileInUse([&] {
+        SetFileAttributesW(linkPath, FILE_ATTRIBUTE_NORMAL);
+        return CreateShortcut(linkPath, targetPath);
+    });
+    if (!saved) {
+        AppendLogLine(L"%s を作成できません。", linkPath);
+        AppendOsMessage();
+    }
+    return saved;
+}
+
 }  // namespace
 
 bool RemoveEarlierInstallation() {
@@ -123,11 +138,11 @@ bool InstallProductServices() {
 }
 
 bool CreateProductShortcuts(InstallRun& run) {
-    // Shortcut failures end the installation without a line of their own.
+    // A shortcut path that would not fit ends the installation without a line.
     wchar_t linkPath[kPathChars];
     return JoinPath(run.applicationPath, g_installFolderPath, kModuleTable[0].fileName) &&
-           GetStartMenuShortcutPath(linkPath) && CreateShortcut(linkPath, run.applicationPath) &&
-           GetDesktopShortcutPath(linkPath) && CreateShortcut(linkPath, run.applicationPath);
+           GetStartMenuShortcutPath(linkPath) && SaveShortcut(linkPath, run.applicationPath) &&
+           GetDesktopShortcutPath(linkPath) && SaveShortcut(linkPath, run.applicationPath);
 }
 
 bool RegisterProduct(const InstallRun& run) {

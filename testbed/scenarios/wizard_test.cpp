@@ -1,7 +1,6 @@
 // The wizard end to end on the real setup under Wine: its six pages and every
 // move between them, the close guard while Cancel is disabled, the placement,
 // and the two finishing actions.
-#include <algorithm>
 #include <iterator>
 #include <thread>
 
@@ -49,12 +48,6 @@ std::wstring ImagePathOfWindow(HWND window) {
     DWORD size = MAX_PATH;
     QueryFullProcessImageNameW(process.get(), 0, path, &size);
     return CharLowerW(path);
-}
-
-// Rich Edit ends its paragraphs in "\r\n", where the log's lines end in "\n".
-std::wstring WithoutCarriageReturns(std::wstring text) {
-    text.erase(std::remove(text.begin(), text.end(), L'\r'), text.end());
-    return text;
 }
 
 // The install log's first three lines, as this prefix answers a 32-bit program.
