@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "install/installation_lock.h"
 #include "install/registration.h"
 #include "install/shortcuts.h"
 #include "payload/module_table.h"
@@ -163,15 +164,25 @@ const InstallStep kInstallSteps[] = {
 static_assert(sizeof(kInstallSteps) / sizeof(kInstallSteps[0]) == kInstallStepCount,
               "the count the benchmark relies on");
 
-unsigned __stdcall InstallWorkerEntry(void*) {
-    InstallRun run = {};
-    bool succeeded = true;
+namespace {
+
+// Held from the removal to the uninstall entry: a second setup's worker waits
+// here and then removes and installs afresh over the first one's result.
+bool RunInstallSteps(InstallRun& run) {
+    const ScopedHeldMutex lock = AcquireInstallationLock();
     for (const InstallStep step : kInstallSteps) {
         if (!step(run)) {
-            succeeded = false;
-            break;
+            return false;
         }
     }
+    return true;
+}
+
+}  // namespace
+
+unsigned __stdcall InstallWorkerEntry(void*) {
+    InstallRun run = {};
+    const bool succeeded = RunInstallSteps(run);
     Sleep(kReportDelayMilliseconds);
     // Synchronous: the dialog has switched pages before the worker ends.
     const UINT result = succeeded ? kMessageInstallSucceeded : kMessageInstallFailed;
