@@ -7,10 +7,11 @@
 
 #include "platform/scoped_handle.h"
 
-int ShortcutResultOf(HRESULT saveResult) {
-    return saveResult == S_OK ? 1 : 0;
-}
+namespace {
 
+// A step's result as the system error of the install log's OS message line:
+// the Win32 error an HRESULT carries (a held or locked file), else the HRESULT
+// itself, whose text the system also has.
 DWORD ErrorOfShortcutStep(HRESULT stepResult) {
     if (stepResult == S_OK) {
         return ERROR_SUCCESS;
@@ -20,6 +21,12 @@ DWORD ErrorOfShortcutStep(HRESULT stepResult) {
     }
     // S_FALSE leaves the file uncertain: as unspecified a failure as E_FAIL.
     return static_cast<DWORD>(SUCCEEDED(stepResult) ? E_FAIL : stepResult);
+}
+
+}  // namespace
+
+int ShortcutResultOf(HRESULT saveResult) {
+    return saveResult == S_OK ? 1 : 0;
 }
 
 bool CreateShortcut(const wchar_t* linkPath, const wchar_t* targetPath) {
