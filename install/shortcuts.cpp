@@ -7,6 +7,24 @@
 
 #include "platform/scoped_handle.h"
 
+namespace {
+
+// A step's result as the system error of the install log's OS message line:
+// the Win32 error an HRESULT carries (a held or locked file), else the HRESULT
+// itself, whose text the system also has.
+DWORD ErrorOfShortcutStep(HRESULT stepResult) {
+    if (stepResult == S_OK) {
+        return ERROR_SUCCESS;
+    }
+    if (HRESULT_FACILITY(stepResult) == FACILITY_WIN32) {
+        return HRESULT_CODE(stepResult);
+    }
+    // S_FALSE leaves the file uncertain: as unspecified a failure as E_FAIL.
+    return static_cast<DWORD>(SUCCEEDED(stepResult) ? E_FAIL : stepResult);
+}
+
+}  // namespace
+
 int ShortcutResultOf(HRESULT saveResult) {
     return saveResult == S_OK ? 1 : 0;
 }
@@ -17,25 +35,30 @@ bool CreateShortcut(const wchar_t* linkPath, const wchar_t* targetPath) {
     const bool comStarted = SUCCEEDED(CoInitialize(nullptr));
     ComPtr<IShellLinkW> link;
     ComPtr<IPersistFile> file;
+    HRESULT step = E_FAIL;
     // Every exit throws its result so that one catch does the clean-up, and COM
     // is left only after both interfaces are released.
     try {
-        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                    reinterpret_cast<void**>(link.receive())))) {
+        step = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(link.receive()));
+        if (FAILED(step)) {
             throw 0;
         }
         link.get()->SetPath(targetPath);
-        if (FAILED(link.get()->QueryInterface(IID_IPersistFile,
-                                              reinterpret_cast<void**>(file.receive())))) {
+        step =
+            link.get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.receive()));
+        if (FAILED(step)) {
             throw 0;
         }
-        throw ShortcutResultOf(file.get()->Save(linkPath, TRUE));
+        step = file.get()->Save(linkPath, TRUE);
+        throw ShortcutResultOf(step);
     } catch (int result) {
         file.reset();
         link.reset();
         if (comStarted) {
             CoUninitialize();
         }
+        SetLastError(ErrorOfShortcutStep(step));
         return result == 1;
     }
 }

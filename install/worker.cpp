@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "install/installation_lock.h"
 #include "install/registration.h"
 #include "install/shortcuts.h"
 #include "payload/module_table.h"
@@ -104,6 +105,21 @@ bool InstallVolumeHasRoom() {
     return false;
 }
 
+// As the copies: a read-only link (administrators lock icons so) is replaced,
+// one another program holds is waited for a moment, and one that still cannot
+// be written is named in the log.
+bool SaveShortcut(const wchar_t* linkPath, const wchar_t* targetPath) {
+    const bool saved = RetryWhileFileInUse([&] {
+        SetFileAttributesW(linkPath, FILE_ATTRIBUTE_NORMAL);
+        return CreateShortcut(linkPath, targetPath);
+    });
+    if (!saved) {
+        AppendLogLine(L"%s を作成できません。", linkPath);
+        AppendOsMessage();
+    }
+    return saved;
+}
+
 }  // namespace
 
 bool RemoveEarlierInstallation() {
@@ -174,11 +190,11 @@ bool InstallProductServices() {
 }
 
 bool CreateProductShortcuts(InstallRun& run) {
-    // Shortcut failures end the installation without a line of their own.
+    // A shortcut path that would not fit ends the installation without a line.
     wchar_t linkPath[kPathChars];
     return JoinPath(run.applicationPath, g_installFolderPath, kModuleTable[0].fileName) &&
-           GetStartMenuShortcutPath(linkPath) && CreateShortcut(linkPath, run.applicationPath) &&
-           GetDesktopShortcutPath(linkPath) && CreateShortcut(linkPath, run.applicationPath);
+           GetStartMenuShortcutPath(linkPath) && SaveShortcut(linkPath, run.applicationPath) &&
+           GetDesktopShortcutPath(linkPath) && SaveShortcut(linkPath, run.applicationPath);
 }
 
 bool RegisterProduct(const InstallRun& run) {
@@ -199,15 +215,25 @@ const InstallStep kInstallSteps[] = {
 static_assert(sizeof(kInstallSteps) / sizeof(kInstallSteps[0]) == kInstallStepCount,
               "the count the benchmark relies on");
 
-unsigned __stdcall InstallWorkerEntry(void*) {
-    InstallRun run = {};
-    bool succeeded = true;
+namespace {
+
+// Held from the removal to the uninstall entry: a second setup's worker waits
+// here and then removes and installs afresh over the first one's result.
+bool RunInstallSteps(InstallRun& run) {
+    const ScopedHeldMutex lock = AcquireInstallationLock();
     for (const InstallStep step : kInstallSteps) {
         if (!step(run)) {
-            succeeded = false;
-            break;
+            return false;
         }
     }
+    return true;
+}
+
+}  // namespace
+
+unsigned __stdcall InstallWorkerEntry(void*) {
+    InstallRun run = {};
+    const bool succeeded = RunInstallSteps(run);
     Sleep(kReportDelayMilliseconds);
     // Synchronous: the dialog has switched pages before the worker ends.
     const UINT result = succeeded ? kMessageInstallSucceeded : kMessageInstallFailed;

@@ -54,6 +54,17 @@ struct KernelHandleTraits {
 };
 using ScopedKernelHandle = ScopedHandle<HANDLE, KernelHandleTraits>;
 
+// A mutex this thread owns: let go, then closed, on the owning thread.
+struct HeldMutexTraits {
+    static HANDLE Invalid() { return nullptr; }
+    static bool IsValid(HANDLE h) { return h != nullptr; }
+    static void Close(HANDLE h) {
+        ReleaseMutex(h);
+        CloseHandle(h);
+    }
+};
+using ScopedHeldMutex = ScopedHandle<HANDLE, HeldMutexTraits>;
+
 // CreateFileW reports failure as INVALID_HANDLE_VALUE, not NULL.
 struct FileHandleTraits {
     static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }

@@ -22,15 +22,27 @@ static_assert(kPathChars == MAX_PATH, "the shell's path functions write MAX_PATH
 
 namespace {
 
+// As the old files: a read-only shortcut (administrators lock icons so) goes
+// too, one another program holds is waited for a moment, and a link put in its
+// place is deleted itself.
+void DeleteShortcut(const wchar_t* path) {
+    wchar_t folderPath[kPathChars];
+    HeldFolder folder;
+    if (ParentFolder(path, folderPath) && OpenFolderFollowingLinks(folderPath, &folder)) {
+        const wchar_t* name = path + wcslen(folderPath) + 1;
+        RetryWhileFileInUse([&] { return DeleteFileUnfollowed(folder, name); });
+    }
+}
+
 // A shortcut folder that cannot be obtained, or a name that would not fit, skips
 // that shortcut rather than deleting something else.
 void DeleteShortcuts(const wchar_t* shortcutName) {
     wchar_t path[kPathChars];
     if (GetStartMenuShortcutPath(shortcutName, path)) {
-        DeleteFileW(path);
+        DeleteShortcut(path);
     }
     if (GetDesktopShortcutPath(shortcutName, path)) {
-        DeleteFileW(path);
+        DeleteShortcut(path);
     }
 }
 

@@ -68,6 +68,38 @@ bool AlreadyStopped(const ScopedServiceHandle& service) {
     return false;
 }
 
+// A service still starting accepts no stop (Windows answers 1061, Wine 1052)
+// until it runs or gives up: it is waited for, pollLimit polls at most, and
+// asked again. One already stopping needs no second request; the caller's
+// polls wait it out.
+bool RequestStop(const ScopedServiceHandle& service, int pollLimit) {
+    SERVICE_STATUS status = {};
+    if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status) || AlreadyStopped(service)) {
+        return true;
+    }
+    const DWORD refusal = GetLastError();
+    if (refusal != ERROR_SERVICE_CANNOT_ACCEPT_CTRL && refusal != ERROR_INVALID_SERVICE_CONTROL) {
+        return false;
+    }
+    for (int poll = 0;; ++poll) {
+        if (!QueryServiceStatus(service.get(), &status)) {
+            return false;
+        }
+        if (status.dwCurrentState == SERVICE_STOP_PENDING) {
+            return true;
+        }
+        if (status.dwCurrentState != SERVICE_START_PENDING) {
+            return ControlService(service.get(), SERVICE_CONTROL_STOP, &status) ||
+                   AlreadyStopped(service);
+        }
+        if (poll >= pollLimit) {
+            SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
+            return false;
+        }
+        Sleep(kStopPollMilliseconds);
+    }
+}
+
 ScopedServiceHandle CreateProductService(const ScopedServiceHandle& manager,
                                          const wchar_t* serviceName, const wchar_t* command) {
     return ScopedServiceHandle(CreateServiceW(manager.get(), serviceName, serviceName,
@@ -125,10 +157,10 @@ bool StopProductService(const wchar_t* serviceName, int pollLimit) {
         return result.Take(false);
     }
     const ScopedKernelHandle process = OpenServiceProcess(service);
-    SERVICE_STATUS status = {};
-    if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status) && !AlreadyStopped(service)) {
+    if (!RequestStop(service, pollLimit)) {
         return result.Take(false);
     }
+    SERVICE_STATUS status = {};
     for (int poll = 0;; ++poll) {
         if (!QueryServiceStatus(service.get(), &status)) {
             return result.Take(false);

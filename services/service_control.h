@@ -29,7 +29,9 @@ bool StartProductService(const wchar_t* serviceName);
 // Sends the stop request and polls every 500 ms until the service is stopped,
 // then waits up to as long again for its process to end; false
 // (ERROR_SERVICE_REQUEST_TIMEOUT) when either bound runs out. A service that is
-// already stopped counts as stopped; a request refused otherwise fails.
+// already stopped counts as stopped, one already stopping is waited for, one
+// still starting is first waited for (the same bound) until it runs or stops;
+// a request refused otherwise fails.
 bool StopProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit);
 
 // Deletes the service, which the caller has stopped, and waits for the

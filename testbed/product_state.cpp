@@ -81,8 +81,10 @@ void ResetProductState() {
                   L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORBEK_Portvane");
     DeleteKeyTree(HKEY_CURRENT_USER, L"Software\\orbek");
     DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Software\\orbek");
-    DeleteFileW(StartMenuShortcutPath().c_str());
-    DeleteFileW(DesktopShortcutPath().c_str());
+    for (const std::wstring& link : {StartMenuShortcutPath(), DesktopShortcutPath()}) {
+        SetFileAttributesW(link.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(link.c_str());
+    }
     DeleteTree(SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\ORBEK");
     DeleteTree(SpecialFolder(CSIDL_LOCAL_APPDATA) + L"\\ORBEK");
 }

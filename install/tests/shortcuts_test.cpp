@@ -44,6 +44,7 @@ TEST_F(ShortcutTest, ExistingLinkIsOverwrittenAndAMissingFolderFails) {
     EXPECT_EQ(0, _wcsicmp(target_.c_str(), ReadShortcut(link_).path.c_str()));
 
     EXPECT_FALSE(CreateShortcut((folder_ + L"\\missing\\Portvane.lnk").c_str(), target_.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
     EXPECT_FALSE(PathExists(folder_ + L"\\missing"));
 }
 

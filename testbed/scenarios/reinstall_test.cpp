@@ -81,6 +81,8 @@ class FieldSituationScenario : public ReinstallScenario,
             holder.join();
         }
         RunAfterwards();
+        KillIfRunning(other_);
+        RunUnix("chattr", "-i", DesktopShortcutPath());
         ReinstallScenario::TearDown();
     }
 
@@ -110,7 +112,7 @@ class FieldSituationScenario : public ReinstallScenario,
             }
         }
         for (const std::wstring& link : {StartMenuShortcutPath(), DesktopShortcutPath()}) {
-            EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(link.c_str()));
+            EXPECT_EQ(0u, GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_READONLY) << "fresh";
         }
         EXPECT_EQ(1, ProductUninstallEntries());
         EXPECT_EQ(11u, ValueCount(HKEY_LOCAL_MACHINE, kUninstallEntryKey));
@@ -118,10 +120,12 @@ class FieldSituationScenario : public ReinstallScenario,
 
     std::vector<std::thread> holders_;
     std::vector<std::function<void()>> afterwards_;
+    SetupProcess other_;
 };
 
 // As "net stop" does it, after the start type is changed when asked.
-void StopService(const wchar_t* serviceName, DWORD startType = SERVICE_NO_CHANGE) {
+void StopService(const wchar_t* serviceName, DWORD startType = SERVICE_NO_CHANGE,
+                 DWORD awaited = SERVICE_STOPPED) {
     ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     ScopedServiceHandle service(
         OpenServiceW(manager.get(), serviceName, SERVICE_STOP | SERVICE_CHANGE_CONFIG));
@@ -130,7 +134,31 @@ void StopService(const wchar_t* serviceName, DWORD startType = SERVICE_NO_CHANGE
                                      nullptr));
     SERVICE_STATUS status = {};
     ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-    ASSERT_TRUE(WaitForServiceState(serviceName, SERVICE_STOPPED));
+    ASSERT_TRUE(WaitForServiceState(serviceName, awaited));
+}
+
+// Run by the test service: "starting" for 8 s (setup run right after logon),
+// "stopping" for 8 s after a stop sent just before the upgrade, or running
+// and refusing every stop request ("refuse-stop").
+void RunServiceInMotion(const wchar_t* serviceName, const wchar_t* phase) {
+    ASSERT_NO_FATAL_FAILURE(StopService(serviceName));
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScopedServiceHandle service(
+        OpenServiceW(manager.get(), serviceName, SERVICE_START | SERVICE_CHANGE_CONFIG));
+    const std::wstring command = L"\"" + BuildPath(L"services\\pv_test_stuck_service.exe") + L"\"";
+    ASSERT_TRUE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                     SERVICE_NO_CHANGE, command.c_str(), nullptr, nullptr, nullptr,
+                                     nullptr, nullptr, nullptr));
+    const wchar_t* arguments[] = {phase};
+    // The stopped process may still be on its way out.
+    ASSERT_TRUE(
+        WaitUntil([&] { return StartServiceW(service.get(), 1, arguments) != FALSE; }, 5000));
+    if (wcscmp(phase, L"starting") != 0) {
+        ASSERT_TRUE(WaitForServiceState(serviceName, SERVICE_RUNNING));
+    }
+    if (wcscmp(phase, L"stopping") == 0) {
+        ASSERT_NO_FATAL_FAILURE(StopService(serviceName, SERVICE_NO_CHANGE, SERVICE_STOP_PENDING));
+    }
 }
 
 void StopFirstService(FieldSituationScenario&) {
@@ -198,6 +226,17 @@ void ScanAFileDuringTheUpgrade(FieldSituationScenario& scenario) {
         const std::wstring readme = DefaultInstallFolder() + L"\\Readme.rtf";
         return ScopedFileHandle(CreateFileW(readme.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                             OPEN_EXISTING, 0, nullptr));
+    });
+}
+
+// A sync client writes the desktop shortcut back as soon as the removal deleted
+// it and holds it for 1.5 s, while the new one is to be saved.
+void SyncTheDesktopShortcutBack(FieldSituationScenario& scenario) {
+    scenario.HoldFor(1500, [] {
+        const std::wstring link = DesktopShortcutPath();
+        WaitUntil([&] { return !PathExists(link); }, kInstallTimeoutMs);
+        return ScopedFileHandle(CreateFileW(link.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            OPEN_ALWAYS, 0, nullptr));
     });
 }
 
@@ -295,6 +334,9 @@ const FieldSituation kFieldSituations[] = {
     {"HalfWrittenUninstallEntry", LeaveOnlyTheEntrysName},
     {"UserHoldsManyDataFiles", HoldManyDataFiles},
     {"AnotherServiceDependsOnTheFirst", MakeAServiceDependOnTheFirst},
+    {"FirstServiceStillStarting", [](auto&) { RunServiceInMotion(kPService, L"starting"); }},
+    {"FirstServiceStillStopping", [](auto&) { RunServiceInMotion(kPService, L"stopping"); }},
+    {"SyncClientHoldsTheDesktopShortcut", SyncTheDesktopShortcutBack},
 };
 
 // A standard user holds an installed file, as anyone may read one in Program
@@ -313,25 +355,14 @@ void MakeASubfolder(FieldSituationScenario& scenario) {
     scenario.Afterwards([subfolder] { RemoveDirectoryW(subfolder.c_str()); });
 }
 
-// The second service runs an image that accepts no stop request until it is
-// let go.
+// The second service refuses to stop until it is let go; the first, stopped
+// by then, must run again.
 void MakeTheSecondServiceRefuseToStop(FieldSituationScenario& scenario) {
-    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    ScopedServiceHandle service(OpenServiceW(manager.get(), kDService, SERVICE_ALL_ACCESS));
-    const std::wstring refusing =
-        L"\"" + BuildPath(L"services\\pv_test_stuck_service.exe") + L"\" --refuse-stop";
-    SERVICE_STATUS status = {};
-    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-    ASSERT_TRUE(WaitForServiceState(kDService, SERVICE_STOPPED));
-    ASSERT_TRUE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                     SERVICE_NO_CHANGE, refusing.c_str(), nullptr, nullptr,
-                                     nullptr, nullptr, nullptr, nullptr));
-    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
-    ASSERT_TRUE(WaitForServiceState(kDService, SERVICE_RUNNING));
+    ASSERT_NO_FATAL_FAILURE(RunServiceInMotion(kDService, L"refuse-stop"));
     scenario.Afterwards([] {
-        ScopedKernelHandle letGo(
-            OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Global\\Portvane_TestLetGo"));
-        SetEvent(letGo.get());
+        SetEvent(ScopedKernelHandle(
+                     OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Global\\Portvane_TestLetGo"))
+                     .get());
     });
 }
 
@@ -353,7 +384,9 @@ TEST_P(FieldSituationScenario, UpgradeEndsWithAWholeRunningInstallation) {
     if (IsSkipped()) {
         return;
     }
+    const DWORD start = GetTickCount();
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    RecordProperty("upgrade_ms", static_cast<int>(GetTickCount() - start));
     ExpectWholeRunningInstallation();
 }
 
@@ -401,6 +434,46 @@ TEST_F(FieldSituationScenario, ProductRunningWithoutItsMutexIsRefusedAndNothingC
     ExpectRefusal(kAlreadyRunning, 1);
     TerminateProcess(process.get(), 0);
     WaitForSingleObject(process.get(), kStartTimeoutMs);
+    ExpectWholeRunningInstallation();
+}
+
+// Two setups, or a double click, confirmed together.
+TEST_F(FieldSituationScenario, TwoSetupsConfirmedTogetherBothInstall) {
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    ASSERT_NO_FATAL_FAILURE(StartWizard());
+    ASSERT_NO_FATAL_FAILURE(WalkForward(2));
+    std::swap(setup_, other_);
+    const HWND otherWizard = wizard_;
+    ASSERT_NO_FATAL_FAILURE(StartWizard());
+    ASSERT_NO_FATAL_FAILURE(WalkForward(2));
+    ASSERT_TRUE(Click(otherWizard, IDC_NEXT));
+    ASSERT_NO_FATAL_FAILURE(ClickTo(IDC_NEXT, kProgressTitle));
+    ASSERT_NO_FATAL_FAILURE(WaitForResult(kDoneTitle));
+    ASSERT_TRUE(WaitUntil([&] { return ControlText(otherWizard, IDC_PAGE_TITLE) == kDoneTitle; },
+                          kInstallTimeoutMs));
+    ASSERT_TRUE(Click(otherWizard, IDC_NEXT));
+    EXPECT_EQ(0u, WaitForExit(other_, kStartTimeoutMs));
+    CloseAndExpectExit();
+    ExpectWholeRunningInstallation();
+}
+
+// Read-only, and locked beyond what setup may undo (immutable: Wine refuses
+// writes then): the failure names the shortcut; once only read-only, the next
+// run replaces it.
+TEST_F(FieldSituationScenario, UnwritableShortcutIsNamedAndTheNextRunReplacesIt) {
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    const std::wstring link = DesktopShortcutPath();
+    ASSERT_TRUE(SetFileAttributesW(link.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(RunUnix("chattr", "+i", link));
+    ASSERT_NO_FATAL_FAILURE(StartWizard());
+    ASSERT_NO_FATAL_FAILURE(InstallTo(kFailedTitle));
+    EXPECT_NE(std::wstring::npos,
+              WithoutCarriageReturns(ControlText(wizard_, IDC_VIEWER))
+                  .find(link + L" を作成できません。\n" +
+                        WithoutCarriageReturns(OsMessageLine(ERROR_ACCESS_DENIED))));
+    CloseAndExpectExit(ERROR_INSTALL_FAILURE);
+    ASSERT_TRUE(RunUnix("chattr", "-i", link));
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     ExpectWholeRunningInstallation();
 }
 

@@ -2,6 +2,7 @@
 // as a user sees them, and the steps that walk the real setup through them.
 #pragma once
 
+#include <algorithm>
 #include <initializer_list>
 #include <string>
 
@@ -58,6 +59,12 @@ inline std::wstring Layout(HWND dialog) {
         layout += (layout.empty() ? L"" : L" ") + std::to_wstring(id) + state;
     }
     return layout;
+}
+
+// Rich Edit ends its paragraphs in "\r\n", where the log's lines end in "\n".
+inline std::wstring WithoutCarriageReturns(std::wstring text) {
+    text.erase(std::remove(text.begin(), text.end(), L'\r'), text.end());
+    return text;
 }
 
 // The id of the control with the keyboard focus in the dialog's thread, or 0.
