@@ -237,15 +237,11 @@ INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) {
 // from the template, and the common controls the setup's manifest binds.
 TEST_F(BuiltExe, EveryLabelShowsItsWholeTextInItsControl) {
     const std::wstring exe = BuildPath(L"Portvane_Setup.exe");
-    ACTCTXW manifest = {sizeof(manifest),
-                        ACTCTX_FLAG_RESOURCE_NAME_VALID,
-                        exe.c_str(),
-                        0,
-                        0,
-                        nullptr,
-                        MAKEINTRESOURCEW(1),
-                        nullptr,
-                        nullptr};
+    ACTCTXW manifest = {};
+    manifest.cbSize = sizeof(manifest);
+    manifest.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    manifest.lpSource = exe.c_str();
+    manifest.lpResourceName = MAKEINTRESOURCEW(1);
     ULONG_PTR cookie = 0;
     ASSERT_TRUE(ActivateActCtx(CreateActCtxW(&manifest), &cookie));
     LoadLibraryW(L"Riched20.dll");

@@ -10,7 +10,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -271,39 +270,25 @@ TEST_F(PreviousInstallationTest, LinksInTheDataFoldersAreNotFollowed) {
 // What would keep the old folder is found before the first service stops:
 // nothing is touched, and the product goes on protecting.
 TEST_F(PreviousInstallationTest, SubfolderOrHeldFileStopsTheRemovalBeforeAnythingIsTouched) {
-    const std::wstring readme = otherFolder_ + L"\\Readme.rtf";
-    const struct {
-        const wchar_t* name;
-        std::function<ScopedFileHandle()> make;
-        DWORD error;
-    } situations[] = {
-        {L"subfolder",
-         [&] {
-             CreateFolderTree(otherFolder_ + L"\\logs");
-             return ScopedFileHandle();
-         },
-         ERROR_DIR_NOT_EMPTY},
-        {L"held file",
-         [&] {
-             return ScopedFileHandle(CreateFileW(readme.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                                 nullptr, OPEN_EXISTING, 0, nullptr));
-         },
-         ERROR_SHARING_VIOLATION},
-    };
-    for (const auto& situation : situations) {
-        SCOPED_TRACE(situation.name);
+    for (const bool subfolder : {true, false}) {
         MakeInstallation(otherFolder_);
         WriteUninstallEntry(L"ORBEK_Portvane", UninstallCommand(otherFolder_));
-        {
-            const ScopedFileHandle held = situation.make();
-            LogWatch log;
-            EXPECT_FALSE(RemovePreviousInstallation());
-            EXPECT_EQ(L"インストール先ディレクトリを削除できません。\n" +
-                          OsMessageLine(situation.error),
-                      log.Added());
-            ExpectUntouched(otherFolder_);
-            EXPECT_TRUE(PathExists(DataFolder(CSIDL_COMMON_APPDATA) + L"\\settings.db"));
+        if (subfolder) {
+            CreateFolderTree(otherFolder_ + L"\\logs");
         }
+        // Or a program holds an installed file with read sharing only.
+        ScopedFileHandle held(subfolder ? INVALID_HANDLE_VALUE
+                                        : CreateFileW((otherFolder_ + L"\\Readme.rtf").c_str(),
+                                                      GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                      OPEN_EXISTING, 0, nullptr));
+        LogWatch log;
+        EXPECT_FALSE(RemovePreviousInstallation());
+        EXPECT_EQ(L"インストール先ディレクトリを削除できません。\n" +
+                      OsMessageLine(subfolder ? ERROR_DIR_NOT_EMPTY : ERROR_SHARING_VIOLATION),
+                  log.Added());
+        ExpectUntouched(otherFolder_);
+        EXPECT_TRUE(PathExists(DataFolder(CSIDL_COMMON_APPDATA) + L"\\settings.db"));
+        held.reset();
         ResetProductState();
         DeleteTree(otherFolder_);
     }
