@@ -7,15 +7,17 @@
 
 namespace {
 
+void DeleteKeyTree(HKEY root, const wchar_t* path) { RegDeleteTreeW(root, path); }
+
+}  // namespace
+
 std::wstring SpecialFolder(int csidl) {
     wchar_t path[MAX_PATH] = L"";
     SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
     return path;
 }
 
-void DeleteKeyTree(HKEY root, const wchar_t* path) { RegDeleteTreeW(root, path); }
-
-}  // namespace
+std::wstring DataFolder(int csidl) { return SpecialFolder(csidl) + L"\\ORBEK\\Portvane"; }
 
 std::wstring ProgramFilesFolder() { return SpecialFolder(CSIDL_PROGRAM_FILES); }
 

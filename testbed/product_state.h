@@ -8,7 +8,10 @@
 // shortcuts and the ORBEK data folders.
 void ResetProductState();
 
-// Paths as the 32-bit setup sees them in this prefix.
+// Paths as the 32-bit setup sees them in this prefix; a data folder is the
+// special folder's ORBEK\Portvane.
+std::wstring SpecialFolder(int csidl);
+std::wstring DataFolder(int csidl);
 std::wstring ProgramFilesFolder();
 std::wstring DefaultInstallFolder();
 std::wstring StartMenuShortcutPath();

@@ -28,16 +28,6 @@ const std::wstring kUninstallRoot = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersi
 const wchar_t* const kProductFiles[] = {L"Portvane.exe", L"Portvane_PService.exe",
                                         L"Portvane_DService.exe", L"Uninst.exe"};
 
-std::wstring SpecialFolder(int csidl) {
-    wchar_t path[MAX_PATH] = L"";
-    SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
-    return path;
-}
-
-std::wstring DataFolder(int csidl) {
-    return SpecialFolder(csidl) + L"\\ORBEK\\Portvane";
-}
-
 // The product's shortcut paths under another shortcut name.
 std::wstring ShortcutNamed(const std::wstring& productLink, const std::wstring& name) {
     return productLink.substr(0, productLink.rfind(L'\\') + 1) + name + L".lnk";

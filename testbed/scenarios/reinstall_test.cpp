@@ -247,19 +247,13 @@ void LeaveOnlyTheEntrysName(FieldSituationScenario&) {
                     18);
 }
 
-std::wstring CommonDataFolder() {
-    wchar_t path[MAX_PATH] = L"";
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path);
-    return path;
-}
-
 // Users may create files in the common data folder: 200 of them, held, and a
 // hard link to a read-only file of the user's elsewhere, whose attributes the
 // removal must leave as they are.
 void HoldManyDataFiles(FieldSituationScenario& scenario) {
-    const std::wstring folder = CommonDataFolder() + L"\\ORBEK\\Portvane";
-    const std::wstring outside = CommonDataFolder() + L"\\users-own.txt";
-    CreateDirectoryW((CommonDataFolder() + L"\\ORBEK").c_str(), nullptr);
+    const std::wstring folder = DataFolder(CSIDL_COMMON_APPDATA);
+    const std::wstring outside = SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\users-own.txt";
+    CreateDirectoryW((SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\ORBEK").c_str(), nullptr);
     CreateDirectoryW(folder.c_str(), nullptr);
     ScopedFileHandle(CreateFileW(outside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
                                  nullptr));
