@@ -28,8 +28,7 @@ class RetryBudget {
 // budget lasts; once it is spent, each attempt is made once. The last error
 // is that of the last attempt.
 template <typename Attempt>
-bool RetryWithin(const RetryBudget& budget, std::initializer_list<DWORD> retried,
-                 Attempt attempt) {
+bool RetryWithin(const RetryBudget& budget, std::initializer_list<DWORD> retried, Attempt attempt) {
     while (!attempt()) {
         const DWORD error = GetLastError();
         bool isRetried = false;

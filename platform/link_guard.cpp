@@ -97,8 +97,7 @@ bool ClearReadOnly(HANDLE file) {
     // Zero times leave the times as they are.
     FILE_BASIC_INFORMATION basic = {};
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return writable &&
-           SetInformation(writable.get(), FileBasicInformation, &basic, sizeof(basic));
+    return writable && SetInformation(writable.get(), FileBasicInformation, &basic, sizeof(basic));
 }
 
 bool Refuse() {

@@ -28,8 +28,7 @@ size_t g_stoppedDependentCount = 0;
 void StopDependents(const wchar_t* serviceName) {
     wchar_t names[kDependentCapacity][kNameChars];
     const size_t count = ActiveDependentServices(serviceName, names, kDependentCapacity);
-    for (size_t index = 0; index < count && g_stoppedDependentCount < kDependentCapacity;
-         ++index) {
+    for (size_t index = 0; index < count && g_stoppedDependentCount < kDependentCapacity; ++index) {
         if (StopProductService(names[index])) {
             FormatText(g_stoppedDependents[g_stoppedDependentCount++], L"%s", names[index]);
         }

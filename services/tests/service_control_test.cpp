@@ -97,10 +97,9 @@ TEST_F(ServiceControlTest, StopAndDeleteDeletesAServiceThatIsAlreadyStopped) {
         InstallService(kPService, (DefaultInstallFolder() + L"\\Portvane_PService.exe").c_str()));
 
     bool deleted = false;
-    EXPECT_LT(Timed([&] {
-                  deleted = StopProductService(kPService) && DeleteProductService(kPService);
-              }),
-              1000u);
+    EXPECT_LT(
+        Timed([&] { deleted = StopProductService(kPService) && DeleteProductService(kPService); }),
+        1000u);
     EXPECT_TRUE(deleted) << GetLastError();
     EXPECT_FALSE(QueryService(kPService).registered);
 }

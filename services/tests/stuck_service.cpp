@@ -22,7 +22,8 @@ void Report(DWORD state) {
     SERVICE_STATUS status = {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
-    status.dwControlsAccepted = state == SERVICE_RUNNING && !g_refusesStop ? SERVICE_ACCEPT_STOP : 0;
+    status.dwControlsAccepted =
+        state == SERVICE_RUNNING && !g_refusesStop ? SERVICE_ACCEPT_STOP : 0;
     status.dwWaitHint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : 10000;
     SetServiceStatus(g_statusHandle, &status);
 }
