@@ -3,48 +3,19 @@
 
 #include <windows.h>
 
-#include <sddl.h>
-#include <winternl.h>
-
 #include <cwchar>
 
 #include "payload/module_table.h"
 #include "platform/file_in_use.h"
-#include "platform/system_library.h"
+#include "platform/private_folder.h"
 #include "setup/process_state.h"
 
 namespace {
-
-// Full control for Administrators and SYSTEM, passed on to the files inside;
-// "P" keeps the temporary folder's entries (the user's own) out of it.
-constexpr const wchar_t* kPrivateFolderDacl = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
 // Held open without delete sharing while the folder exists: the user owns the
 // temporary folder and could otherwise rename the staging folder away and put
 // a folder of their own under its name.
 ScopedFileHandle g_stagingFolderHandle;
-
-using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
-                                              PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
-                                              ULONG, PVOID, ULONG);
-
-// The object manager's name of a Win32 path: "\??\" before a full drive
-// path, in place of "\\?\" or "\\.\", and "\??\UNC\" in place of a
-// share's "\\".
-bool NtPathOf(const wchar_t* path, wchar_t (&out)[kPathChars + 8]) {
-    wchar_t full[kPathChars];
-    const DWORD length = GetFullPathNameW(path, kPathChars, full, nullptr);
-    if (length == 0 || length >= kPathChars) {
-        return false;
-    }
-    if (wcsncmp(full, L"\\\\?\\", 4) == 0 || wcsncmp(full, L"\\\\.\\", 4) == 0) {
-        return FormatText(out, L"\\??\\%s", full + 4);
-    }
-    if (wcsncmp(full, L"\\\\", 2) == 0) {
-        return FormatText(out, L"\\??\\UNC\\%s", full + 2);
-    }
-    return FormatText(out, L"\\??\\%s", full);
-}
 
 // Characters a module's staging path adds to the folder path: "\" and the
 // longest file name of the table; the in-place decode's "\UAS1A2B.tmp" is shorter.
@@ -58,43 +29,6 @@ size_t LongestModuleSuffix() {
 }
 
 }  // namespace
-
-ScopedLocalMemory PrivateFolderDescriptor() {
-    ScopedLocalMemory descriptor;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        kPrivateFolderDacl, SDDL_REVISION_1,
-        reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.receive()), nullptr);
-    return descriptor;
-}
-
-ScopedFileHandle CreatePrivateFolder(const wchar_t* path) {
-    ScopedFileHandle folder;
-    ScopedLocalMemory descriptor = PrivateFolderDescriptor();
-    wchar_t ntPath[kPathChars + 8];
-    const auto ntCreateFile = SystemFunction<NtCreateFileFunction>(L"ntdll.dll", "NtCreateFile");
-    if (!descriptor || !NtPathOf(path, ntPath) || ntCreateFile == nullptr) {
-        return folder;
-    }
-    UNICODE_STRING name;
-    name.Length = static_cast<USHORT>(wcslen(ntPath) * sizeof(wchar_t));
-    name.MaximumLength = sizeof(ntPath);
-    name.Buffer = ntPath;
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, descriptor.get());
-    IO_STATUS_BLOCK status;
-    HANDLE created = INVALID_HANDLE_VALUE;
-    // The folder is made and opened in one step: between a CreateDirectoryW
-    // and an open of the name, the folder could be swapped for another. A
-    // folder of that name planted before must not be used at all: it would
-    // carry its maker's access.
-    if (NT_SUCCESS(ntCreateFile(&created, FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &status,
-                                nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT,
-                                nullptr, 0))) {
-        folder.reset(created);
-    }
-    return folder;
-}
 
 bool CreateStagingFolder() {
     g_stagingFolderPath[0] = L'\0';

@@ -12,14 +12,6 @@
 // the folder was made.
 bool CreateStagingFolder();
 
-// Security of a private folder: full access for Administrators and SYSTEM,
-// passed on to everything made inside, nothing inherited from the parent.
-ScopedLocalMemory PrivateFolderDescriptor();
-
-// Creates path as a new private folder and returns it held open without
-// delete sharing; no handle when anything of that name already exists.
-ScopedFileHandle CreatePrivateFolder(const wchar_t* path);
-
 // The staging folder path, "\" unless it already ends in one, and fileName.
 // False (and an empty result) when the path would not fit.
 bool StagingPathOf(const wchar_t* fileName, wchar_t (&out)[kPathChars]);

@@ -1,6 +1,7 @@
 // The staging folder: where it is made, who may open it, the module paths in
 // it, a planted folder, and its removal.
 #include "payload/staging_folder.h"
+#include "platform/private_folder.h"
 
 #include <windows.h>
 
