@@ -13,10 +13,19 @@
 
 namespace {
 
-// Written with its terminator: (characters + 1) * 2 bytes.
-void SetText(HKEY key, const wchar_t* name, const wchar_t* text) {
+// Written with its terminator: (characters + 1) * 2 bytes. False with the
+// last error set.
+bool SetText(HKEY key, const wchar_t* name, const wchar_t* text) {
     const DWORD size = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
+    const LONG status =
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
+    SetLastError(static_cast<DWORD>(status));
+    return status == ERROR_SUCCESS;
+}
+
+void LogEntryNotSaved() {
+    AppendLogLine(L"アプリケーション設定を保存できません。");
+    AppendOsMessage();
 }
 
 void SetNumber(HKEY key, const wchar_t* name, DWORD number) {
@@ -58,8 +67,7 @@ bool WriteUninstallEntry(const wchar_t* uninstallerPath, const wchar_t* applicat
     if (status != ERROR_SUCCESS) {
         // The registry reports through its result, not the thread's last error.
         SetLastError(static_cast<DWORD>(status));
-        AppendLogLine(L"アプリケーション設定を保存できません。");
-        AppendOsMessage();
+        LogEntryNotSaved();
         return false;
     }
 
@@ -69,9 +77,14 @@ bool WriteUninstallEntry(const wchar_t* uninstallerPath, const wchar_t* applicat
     wchar_t command[kUninstallCommandChars];
     const bool commandFitted = FormatUninstallCommand(command, uninstallerPath, displayName);
 
-    SetText(key.get(), L"DisplayName", displayName);
-    if (commandFitted) {
-        SetText(key.get(), L"UninstallString", command);
+    // Without these two the entry is listed without a name or cannot uninstall.
+    const bool named = SetText(key.get(), L"DisplayName", displayName);
+    if (named && !commandFitted) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    }
+    if (!named || !commandFitted || !SetText(key.get(), L"UninstallString", command)) {
+        LogEntryNotSaved();
+        return false;
     }
     SetText(key.get(), L"DisplayVersion", kVersionWord);
     SetText(key.get(), L"Publisher", kMakerWord);

@@ -14,8 +14,9 @@ constexpr const wchar_t* kMakerWebAddress = L"https://www.orbek.co.jp/";
 void WriteProductSettingsKeys();
 
 // Creates or opens the uninstall key and writes its eleven values; a value that
-// cannot be written is skipped. False, with a log line and the OS message, only
-// when the key itself cannot be created.
+// cannot be written is skipped, except "DisplayName" and "UninstallString".
+// False, with a log line and the OS message, when the key cannot be created or
+// either of those two cannot be written.
 bool WriteUninstallEntry(const wchar_t* uninstallerPath, const wchar_t* applicationPath,
                          unsigned copiedBytes);
 

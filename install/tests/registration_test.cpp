@@ -76,6 +76,15 @@ TEST_F(Registration, EarlierEntryIsRewrittenInPlaceWithTheSizeInKib) {
     EXPECT_EQ(L"", AddedLog());
 }
 
+// An entry without its command would be listed but could not uninstall.
+TEST_F(Registration, EntryThatCouldNotUninstallFailsTheInstallation) {
+    const std::wstring uninstaller = L"C:\\" + std::wstring(1010, L'x') + L"\\Uninst.exe";
+    EXPECT_FALSE(WriteUninstallEntry(uninstaller.c_str(), kApplication, 0));
+    EXPECT_EQ(
+        L"アプリケーション設定を保存できません。\n" + OsMessageLine(ERROR_FILENAME_EXCED_RANGE),
+        AddedLog());
+}
+
 TEST_F(Registration, UserSettingsKeyThatCannotBeCreatedIsPassedOverSilently) {
     // A lasting key cannot be created below a volatile one.
     ScopedRegistryKey volatileMaker;
