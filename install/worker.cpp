@@ -123,7 +123,7 @@ bool SaveShortcut(const wchar_t* linkPath, const wchar_t* targetPath) {
 }  // namespace
 
 bool RemoveEarlierInstallation() {
-    if (!InstallVolumeHasRoom()) {
+    if (!InstallVolumeHasRoom() || !ComponentsFreeOfDeletion()) {
         return false;
     }
     if (RemovePreviousInstallation()) {
@@ -223,6 +223,8 @@ bool RunInstallSteps(InstallRun& run) {
     const ScopedHeldMutex lock = AcquireInstallationLock();
     for (const InstallStep step : kInstallSteps) {
         if (!step(run)) {
+            // No rollback: what can run protects as well as the failed step allows.
+            StartComponentsAfterFailure();
             return false;
         }
     }

@@ -100,6 +100,15 @@ bool ClearReadOnly(HANDLE file) {
     return writable && SetInformation(writable.get(), FileBasicInformation, &basic, sizeof(basic));
 }
 
+// FILE_RENAME_INFORMATION with room for a bare name.
+struct RenameInformation {
+    BOOLEAN replaceIfExists;
+    HANDLE rootDirectory;
+    ULONG fileNameLength;
+    wchar_t fileName[kNameChars];
+};
+constexpr ULONG kFileRenameInformation = 10;
+
 bool Refuse() {
     SetLastError(ERROR_CANT_ACCESS_FILE);
     return false;
@@ -187,6 +196,19 @@ bool DeleteOpenedFile(HANDLE file) {
         }
     }
     return MarkForDeletion(file);
+}
+
+bool MoveOpenedFileInto(HANDLE file, HANDLE folder, const wchar_t* name) {
+    RenameInformation rename = {};
+    rename.rootDirectory = folder;
+    if (!FormatText(rename.fileName, L"%s", name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    rename.fileNameLength = static_cast<ULONG>(wcslen(name) * sizeof(wchar_t));
+    // The whole structure: Wine refuses a size below the system's declared
+    // one, whatever the name's length.
+    return SetInformation(file, kFileRenameInformation, &rename, sizeof(rename));
 }
 
 bool DeleteFileUnfollowed(const HeldFolder& folder, const wchar_t* name) {

@@ -43,7 +43,13 @@ bool OpenFileForDeletion(const HeldFolder& folder, const wchar_t* name, ScopedFi
 // keeps its attributes and stays. False with the last error set.
 bool DeleteOpenedFile(HANDLE file);
 
-// Both of the above at once.
+// Renames the opened file (DELETE access) to name inside the folder held by
+// folder, never replacing a file there: named by the handle, not by a path
+// that another program could redirect. Same volume only. False with the last
+// error set.
+bool MoveOpenedFileInto(HANDLE file, HANDLE folder, const wchar_t* name);
+
+// OpenFileForDeletion and DeleteOpenedFile at once.
 bool DeleteFileUnfollowed(const HeldFolder& folder, const wchar_t* name);
 
 // Deletes the folder name inside parent when it is empty, through a handle

@@ -23,6 +23,10 @@ constexpr size_t kDependentCapacity = 16;
 wchar_t g_stoppedDependents[kDependentCapacity][kNameChars];
 size_t g_stoppedDependentCount = 0;
 
+// Set once the removal has stopped the product's services: from then on a
+// failure must give back every service that can run.
+bool g_componentsStopped = false;
+
 // One that will not stop is not logged: the product service's own stop then
 // fails and says why.
 void StopDependents(const wchar_t* serviceName) {
@@ -83,43 +87,58 @@ bool InstallComponents() {
 }
 
 bool StopComponents() {
-    const ComponentRow* running[kComponentCount] = {};
-    size_t runningCount = 0;
+    // Read before anything stops: a service whose state cannot be read may run.
+    bool wasRunning[kComponentCount] = {};
+    size_t index = 0;
+    for (const ComponentRow& row : kComponentTable) {
+        wasRunning[index++] = ComponentApplies(row) && MayBeRunning(row.serviceName);
+    }
     for (const ComponentRow& row : kComponentTable) {
         if (!ComponentApplies(row)) {
             continue;
         }
-        const bool wasRunning = IsServiceRunning(row.serviceName);
         StopDependents(row.serviceName);
-        if (StopProductService(row.serviceName)) {
-            if (wasRunning) {
-                running[runningCount++] = &row;
-            }
-            continue;
-        }
         // A service that is not there has nothing to stop.
-        if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
+        if (StopProductService(row.serviceName) || GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
             continue;
         }
         AppendLogLine(L"%s を削除できません。", row.serviceName);
         AppendOsMessage();
-        // Nothing is deleted: the product protects as before.
-        for (size_t index = 0; index < runningCount; ++index) {
-            StartLogged(running[index]->serviceName);
+        // The one that did not stop too: it may have stopped since, or half way.
+        index = 0;
+        for (const ComponentRow& started : kComponentTable) {
+            if (wasRunning[index++]) {
+                StartLogged(started.serviceName);
+            }
         }
         StartStoppedDependents();
         return false;
     }
+    g_componentsStopped = true;
     return true;
 }
 
-void DeleteComponents() {
+bool ComponentsFreeOfDeletion() {
     for (const ComponentRow& row : kComponentTable) {
-        if (ComponentApplies(row) && !DeleteProductService(row.serviceName)) {
-            AppendLogLine(L"%s を削除できません。", row.serviceName);
+        if (ComponentApplies(row) && !WaitWhileMarkedForDeletion(row.serviceName)) {
+            AppendLogLine(L"%s をインストールできません。", row.serviceName);
             AppendOsMessage();
+            return false;
         }
     }
+    return true;
+}
+
+void StartComponentsAfterFailure() {
+    if (!g_componentsStopped) {
+        return;
+    }
+    for (const ComponentRow& row : kComponentTable) {
+        if (ComponentApplies(row) && IsStartable(row.serviceName)) {
+            StartLogged(row.serviceName);
+        }
+    }
+    StartStoppedDependents();
 }
 
 void StartStoppedDependents() {

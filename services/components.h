@@ -3,19 +3,26 @@
 
 #include "platform/text_format.h"
 
-// Creates and starts every applicable service in table order from the install
-// folder; stops at the first failure, logging it. What was installed stays.
+// Registers (or brings an existing registration to the installed configuration)
+// and starts every applicable service in table order from the install folder;
+// stops at the first failure, logging it. What was installed stays.
 bool InstallComponents();
 
 // Stops every applicable service, and first the running services of other
 // programs that depend on it; one that is not registered counts as stopped.
-// When one cannot be stopped, logs it, starts again those it had stopped
-// that were running, and returns false.
+// When one cannot be stopped, logs it, starts again every one that was running
+// or whose state could not be read, the one that failed included, and the
+// dependents it had stopped, and returns false. Registrations are kept.
 bool StopComponents();
 
-// Deletes every applicable service, after StopComponents; logs each one that
-// could not be deleted, a missing one too, and goes on.
-void DeleteComponents();
+// Waits, within the bound, for a product service deleted by someone else but
+// still held by another program; logs the one still held and returns false.
+bool ComponentsFreeOfDeletion();
+
+// After a failure that followed StopComponents: starts every applicable
+// service that is registered and whose file is in place, logging each start
+// that fails, and the dependents. Does nothing when nothing was stopped.
+void StartComponentsAfterFailure();
 
 // Starts again, logging each failure, the dependent services StopComponents
 // stopped; once the new services run, or after the stop failed.

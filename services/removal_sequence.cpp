@@ -6,11 +6,10 @@
 #include <shlwapi.h>
 
 #include <cwchar>
-#include <utility>
-#include <vector>
 
 #include "platform/file_in_use.h"
 #include "platform/link_guard.h"
+#include "platform/private_folder.h"
 #include "platform/scoped_handle.h"
 #include "platform/text_format.h"
 #include "services/components.h"
@@ -46,10 +45,16 @@ void DeleteShortcuts(const wchar_t* shortcutName) {
     }
 }
 
+// Four times the ten files an installation holds: more entries than that
+// refuse the upgrade before anything is touched.
+constexpr size_t kHeldFileCapacity = 40;
+
 // The old install folder with every file directly in it opened for deletion.
 struct HeldInstallFolder {
     HeldFolder folder;
-    std::vector<ScopedFileHandle> files;
+    ScopedFileHandle files[kHeldFileCapacity];
+    wchar_t names[kHeldFileCapacity][kPathChars];
+    size_t count = 0;
 };
 
 // Calls visit with each entry directly in folder but "." and "..", until one
@@ -76,47 +81,129 @@ bool VisitFolderEntries(const wchar_t* folder, Visit visit) {
     return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
+// Names the entry that holds the removal up, so that an administrator can
+// find the program behind it, then says why.
+void LogFolderRefusal(const wchar_t* folder, const wchar_t* entryName) {
+    const DWORD error = GetLastError();
+    if (entryName != nullptr) {
+        AppendLogLine(L"%s\\%s を削除できません。", folder, entryName);
+    }
+    AppendLogLine(L"インストール先ディレクトリを削除できません。");
+    SetLastError(error);
+    AppendOsMessage();
+}
+
 // Known before anything is touched: a file that another program holds
 // without delete sharing, or a subfolder, would otherwise keep the folder
 // after both services are gone. Held so, no program can newly open a file
-// in a way that stops its deletion. A folder that does not exist holds nothing.
+// in a way that stops its move. A folder that does not exist holds nothing.
 bool HoldOldInstallFolder(const wchar_t* path, HeldInstallFolder* held) {
     if (!PathFileExistsW(path)) {
         return true;
     }
     if (!OpenFolderFollowingLinks(path, &held->folder)) {
+        LogFolderRefusal(path, nullptr);
         return false;
     }
-    return VisitFolderEntries(path, [held](const WIN32_FIND_DATAW& entry) {
+    wchar_t refused[kPathChars] = L"";
+    const bool holdsAll = VisitFolderEntries(path, [&](const WIN32_FIND_DATAW& entry) {
+        wcscpy_s(refused, entry.cFileName);
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             SetLastError(ERROR_DIR_NOT_EMPTY);
             return false;
         }
-        ScopedFileHandle file;
-        if (!RetryWhileFileInUse(
-                [&] { return OpenFileForDeletion(held->folder, entry.cFileName, &file); })) {
+        if (held->count == kHeldFileCapacity) {
+            SetLastError(ERROR_TOO_MANY_OPEN_FILES);
             return false;
         }
-        held->files.push_back(std::move(file));
+        ScopedFileHandle& file = held->files[held->count];
+        if (!RetryWhileFileInUse(
+                [&] { return OpenFileForDeletion(held->folder, entry.cFileName, &file); }) ||
+            !FormatText(held->names[held->count], L"%s", entry.cFileName)) {
+            return false;
+        }
+        ++held->count;
+        refused[0] = L'\0';
         return true;
     });
+    if (!holdsAll) {
+        LogFolderRefusal(path, refused[0] != L'\0' ? refused : nullptr);
+    }
+    return holdsAll;
 }
 
-// The held files go when their handles close; one that still cannot be
-// deleted keeps the folder, and that is the failure.
-bool RemoveOldInstallFolder(const wchar_t* path, HeldInstallFolder* held) {
-    for (const ScopedFileHandle& file : held->files) {
-        RetryWhileFileInUse([&file] { return DeleteOpenedFile(file.get()); });
-    }
-    held->files.clear();
-    held->folder.handle.reset();
-    if (PathFileExistsW(path) &&
-        !RetryWhileFolderInUse([path] { return RemoveDirectoryW(path) != FALSE; })) {
-        AppendLogLine(L"インストール先ディレクトリを削除できません。");
-        AppendOsMessage();
+// A private folder beside the old install folder, on its volume: the held
+// files are renamed into it, so that no program that holds one, maps one or
+// has the folder as its current directory can keep the install folder busy.
+struct AsideFolder {
+    wchar_t path[kPathChars];
+    ScopedFileHandle handle;
+};
+
+bool CreateAsideFolder(const wchar_t* oldInstallFolder, AsideFolder* aside) {
+    wchar_t parent[kPathChars];
+    if (!ParentFolder(oldInstallFolder, parent) ||
+        GetTempFileNameW(parent, L"pvo", 0, aside->path) == 0) {
         return false;
     }
+    // The name was made unique as a file; the folder takes its place or nothing.
+    DeleteFileW(aside->path);
+    aside->handle = CreatePrivateFolder(aside->path);
+    return aside->handle.valid();
+}
+
+// What cannot go now (a mapped image) goes at the next restart, under its
+// name in the aside folder: the original name is the new file's by then.
+void DeleteAsideOrAtRestart(const AsideFolder& aside, HANDLE file, const wchar_t* name) {
+    wchar_t path[kPathChars];
+    if (!DeleteOpenedFile(file) && JoinPath(path, aside.path, name)) {
+        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+}
+
+// Each held file leaves the install folder by a rename through its handle,
+// which needs nobody's cooperation, and is deleted where it lands. Only a
+// file that can be neither renamed nor deleted fails, naming it.
+bool MoveOldFilesAside(HeldInstallFolder* held, const AsideFolder& aside) {
+    for (size_t index = 0; index < held->count; ++index) {
+        const HANDLE file = held->files[index].get();
+        wchar_t asideName[16];
+        FormatText(asideName, L"%u", static_cast<unsigned>(index));
+        if (MoveOpenedFileInto(file, aside.handle.get(), asideName)) {
+            DeleteAsideOrAtRestart(aside, file, asideName);
+        } else if (!DeleteOpenedFile(file)) {
+            const DWORD error = GetLastError();
+            AppendLogLine(L"%s\\%s を削除できません。", held->folder.path, held->names[index]);
+            SetLastError(error);
+            AppendOsMessage();
+            return false;
+        }
+        held->files[index].reset();
+    }
     return true;
+}
+
+// Removed now, or at the next restart once whatever still holds it is gone.
+void RemoveFolderNowOrAtRestart(const wchar_t* path) {
+    if (!RemoveDirectoryW(path)) {
+        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+}
+
+// Whether the held old install folder is the folder the installation is
+// about to use, whatever the entry's spelling of it (short names, "/").
+bool IsTheNewInstallFolder(const HeldFolder& oldFolder) {
+    wchar_t productFolder[kPathChars];
+    HeldFolder product;
+    BY_HANDLE_FILE_INFORMATION oldIdentity;
+    BY_HANDLE_FILE_INFORMATION newIdentity;
+    return oldFolder.handle && GetProductFolderPath(productFolder) &&
+           OpenFolderFollowingLinks(productFolder, &product) &&
+           GetFileInformationByHandle(oldFolder.handle.get(), &oldIdentity) &&
+           GetFileInformationByHandle(product.handle.get(), &newIdentity) &&
+           oldIdentity.dwVolumeSerialNumber == newIdentity.dwVolumeSerialNumber &&
+           oldIdentity.nFileIndexHigh == newIdentity.nFileIndexHigh &&
+           oldIdentity.nFileIndexLow == newIdentity.nFileIndexLow;
 }
 
 // Every file directly in a data folder, as far as the budget allows: a
@@ -167,17 +254,18 @@ void RemoveDataFolder(int csidl) {
                 [&special] { return DeleteSubfolderUnfollowed(special, kMakerWord); });
 }
 
-bool DeleteUninstallKey(const wchar_t* uninstallKeyName) {
-    ScopedRegistryKey uninstallRoot;
+// Opened for the deletion before the first stop, so that a key that cannot
+// be deleted refuses the upgrade with nothing changed. An entry that is not
+// there has nothing to delete.
+bool HoldUninstallRoot(const wchar_t* uninstallKeyName, ScopedRegistryKey* uninstallRoot) {
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallRootKey, 0, KEY_ALL_ACCESS,
-                      uninstallRoot.receive()) != ERROR_SUCCESS) {
+                      uninstallRoot->receive()) != ERROR_SUCCESS) {
         return false;
     }
-    const LONG status = RegDeleteKeyW(uninstallRoot.get(), uninstallKeyName);
-    uninstallRoot.reset();
-    // Already gone, for example deleted by another program meanwhile: the way is clear.
-    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ||
-        status == ERROR_NO_MORE_FILES) {
+    ScopedRegistryKey entry;
+    const LONG status =
+        RegOpenKeyExW(uninstallRoot->get(), uninstallKeyName, 0, DELETE, entry.receive());
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
         return true;
     }
     SetLastError(static_cast<DWORD>(status));
@@ -186,29 +274,65 @@ bool DeleteUninstallKey(const wchar_t* uninstallKeyName) {
     return false;
 }
 
+// The entry the installation writes again anyway is no reason to fail once
+// the services have stopped; another one still is.
+bool DeleteUninstallKey(const ScopedRegistryKey& uninstallRoot, const wchar_t* uninstallKeyName) {
+    const LONG status = RegDeleteKeyW(uninstallRoot.get(), uninstallKeyName);
+    // Already gone, for example deleted by another program meanwhile: the way is clear.
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ||
+        status == ERROR_NO_MORE_FILES) {
+        return true;
+    }
+    SetLastError(static_cast<DWORD>(status));
+    AppendLogLine(L"アプリケーションのインストール情報を削除できません。");
+    AppendOsMessage();
+    return _wcsicmp(uninstallKeyName, kUninstallKeyName) == 0;
+}
+
 }  // namespace
 
 bool RunRemovalSequence(const RemovalContext& context) {
     // Nothing is rolled back, so what can fail is found out before the first
-    // service stops: past that point a failure leaves the machine unprotected.
+    // service stops: past that point only what needs nobody's cooperation is
+    // done (renames, reconfiguration), and a failure leaves the services to
+    // be started again.
     HeldInstallFolder oldFolder;
-    if (!HoldOldInstallFolder(context.oldInstallFolder, &oldFolder)) {
-        AppendLogLine(L"インストール先ディレクトリを削除できません。");
-        AppendOsMessage();
+    ScopedRegistryKey uninstallRoot;
+    AsideFolder aside;
+    if (!HoldOldInstallFolder(context.oldInstallFolder, &oldFolder) ||
+        !HoldUninstallRoot(context.uninstallKeyName, &uninstallRoot)) {
         return false;
     }
-    if (!StopComponents()) {
+    if (oldFolder.count > 0 && !CreateAsideFolder(context.oldInstallFolder, &aside)) {
+        LogFolderRefusal(context.oldInstallFolder, nullptr);
         return false;
     }
-    DeleteComponents();
+    const bool stopped = StopComponents();
+    const bool moved = stopped && MoveOldFilesAside(&oldFolder, aside);
+    if (aside.handle) {
+        aside.handle.reset();
+        RemoveFolderNowOrAtRestart(aside.path);
+    }
+    if (!moved) {
+        return false;
+    }
     DeleteShortcuts(context.shortcutName);
 
-    if (!RemoveOldInstallFolder(context.oldInstallFolder, &oldFolder)) {
-        return false;
+    // Emptied and kept when the installation reuses it: a program whose
+    // current directory it is cannot then hold the upgrade up.
+    const bool reused = IsTheNewInstallFolder(oldFolder.folder);
+    oldFolder.folder.handle.reset();
+    if (!reused && PathFileExistsW(context.oldInstallFolder) &&
+        !RemoveDirectoryW(context.oldInstallFolder)) {
+        AppendLogLine(L"インストール先ディレクトリを削除できません。");
+        AppendOsMessage();
+        MoveFileExW(context.oldInstallFolder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
-    RemoveParentFolder(context.oldInstallFolder);
+    if (!reused) {
+        RemoveParentFolder(context.oldInstallFolder);
+    }
 
     RemoveDataFolder(CSIDL_COMMON_APPDATA);
     RemoveDataFolder(CSIDL_LOCAL_APPDATA);
-    return DeleteUninstallKey(context.uninstallKeyName);
+    return DeleteUninstallKey(uninstallRoot, context.uninstallKeyName);
 }

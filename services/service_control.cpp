@@ -6,6 +6,7 @@
 
 #include "platform/scoped_handle.h"
 #include "platform/text_format.h"
+#include "services/service_configuration.h"
 
 namespace {
 
@@ -110,8 +111,7 @@ ScopedServiceHandle CreateProductService(const ScopedServiceHandle& manager,
 
 }  // namespace
 
-bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath,
-                    int markedPollLimit) {
+bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
     ResultError result;
     // Unquoted, a path with blanks lets Windows try "C:\Program.exe" first.
     wchar_t command[kPathChars + 2];
@@ -123,14 +123,31 @@ bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath,
     if (!manager) {
         return result.Take(false);
     }
-    ScopedServiceHandle service = CreateProductService(manager, serviceName, command);
-    // The old service was deleted, but a program that still holds a handle to it
-    // (the Services console, a monitoring tool) keeps its name until it lets go.
-    if (!service && GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE) {
-        WaitForServiceRemoval(serviceName, markedPollLimit);
-        service = CreateProductService(manager, serviceName, command);
+    // Kept over an upgrade: a deleted service stays while any program holds a
+    // handle to it, and a standard user may hold one for as long as they like.
+    ScopedServiceHandle existing = OpenProductService(manager, serviceName);
+    if (existing) {
+        return result.Take(ConfigureAsFresh(existing.get(), serviceName, command));
     }
-    return result.Take(service.valid());
+    return result.Take(CreateProductService(manager, serviceName, command).valid());
+}
+
+bool WaitWhileMarkedForDeletion(const wchar_t* serviceName, int pollLimit) {
+    ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
+    for (int poll = 0; manager; ++poll) {
+        ScopedServiceHandle service(
+            OpenServiceW(manager.get(), serviceName, SERVICE_CHANGE_CONFIG));
+        if (!service || !IsMarkedForDeletion(service.get())) {
+            return true;
+        }
+        if (poll >= pollLimit) {
+            SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
+            return false;
+        }
+        service.reset();
+        Sleep(kRemovalPollMilliseconds);
+    }
+    return true;
 }
 
 bool StartProductService(const wchar_t* serviceName) {
@@ -143,7 +160,8 @@ bool StartProductService(const wchar_t* serviceName) {
     if (!service) {
         return result.Take(false);
     }
-    return result.Take(StartServiceW(service.get(), 0, nullptr) != FALSE);
+    return result.Take(StartServiceW(service.get(), 0, nullptr) != FALSE ||
+                       GetLastError() == ERROR_SERVICE_ALREADY_RUNNING);
 }
 
 bool StopProductService(const wchar_t* serviceName, int pollLimit) {
@@ -184,47 +202,26 @@ bool StopProductService(const wchar_t* serviceName, int pollLimit) {
     }
 }
 
-bool DeleteProductService(const wchar_t* serviceName) {
-    bool deleted = false;
-    {
-        ResultError result;
-        ScopedServiceHandle manager = OpenManager(SC_MANAGER_CREATE_SERVICE);
-        ScopedServiceHandle service;
-        if (manager) {
-            service = OpenProductService(manager, serviceName);
-        }
-        deleted = result.Take(service.valid() && DeleteService(service.get()) != FALSE);
-    }
-    // The wait must not replace the error that explains the result.
-    const DWORD error = GetLastError();
-    WaitForServiceRemoval(serviceName);
-    SetLastError(error);
-    return deleted;
-}
-
-bool IsServiceRunning(const wchar_t* serviceName) {
+bool MayBeRunning(const wchar_t* serviceName) {
     ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
     ScopedServiceHandle service;
     if (manager) {
         service.reset(OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_STATUS));
     }
     SERVICE_STATUS status = {};
-    return service && QueryServiceStatus(service.get(), &status) &&
-           (status.dwCurrentState == SERVICE_RUNNING ||
-            status.dwCurrentState == SERVICE_START_PENDING);
+    if (service && QueryServiceStatus(service.get(), &status)) {
+        return status.dwCurrentState != SERVICE_STOPPED;
+    }
+    return GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST;
 }
 
-void WaitForServiceRemoval(const wchar_t* serviceName, int pollLimit) {
-    ScopedServiceHandle manager = OpenManager(kManagerWriteAllAccess);
-    if (!manager) {
-        return;
+bool IsStartable(const wchar_t* serviceName) {
+    ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
+    ScopedServiceHandle service;
+    if (manager) {
+        service.reset(OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_CONFIG));
     }
-    for (int poll = 0; poll < pollLimit; ++poll) {
-        if (!OpenProductService(manager, serviceName)) {
-            return;
-        }
-        Sleep(kRemovalPollMilliseconds);
-    }
+    return service && RegisteredExecutableExists(service.get());
 }
 
 size_t ActiveDependentServices(const wchar_t* serviceName, wchar_t (*names)[kNameChars],

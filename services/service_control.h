@@ -10,20 +10,23 @@
 // 60 polls of 500 ms: a service that is not stopped after 30 s counts as not stopping.
 constexpr int kStopPollLimit = 60;
 
-// 30 checks of 100 ms: how long a deleted service may keep its name after a stop.
-constexpr int kRemovalPollLimit = 30;
 // 300 checks of 100 ms: how long another program may keep a deleted service's name.
 constexpr int kMarkedForDeletePollLimit = 300;
 
 // Registers an automatically started own-process service running as LocalSystem,
-// display name = service name. The executable path is registered in double quotes.
-// Fails when the name is already registered; an existing service is never changed.
-// A name still held by a deleted service is waited for (markedPollLimit checks)
-// and then tried once more.
-bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath,
-                    int markedPollLimit = kMarkedForDeletePollLimit);
+// display name = service name, the executable path in double quotes. An
+// existing registration is brought to exactly that, so that an upgrade never
+// depends on a deletion.
+bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath);
 
-// Asks the manager to start the service; does not wait until it runs.
+// Waits, up to pollLimit checks 100 ms apart, while the service is deleted but
+// held by another program; false (ERROR_SERVICE_MARKED_FOR_DELETE) when it
+// still is. A name that is not registered, or cannot be asked about, is free.
+bool WaitWhileMarkedForDeletion(const wchar_t* serviceName,
+                                int pollLimit = kMarkedForDeletePollLimit);
+
+// Asks the manager to start the service; does not wait until it runs. One
+// that already runs counts as started.
 bool StartProductService(const wchar_t* serviceName);
 
 // Sends the stop request and polls every 500 ms until the service is stopped,
@@ -34,15 +37,12 @@ bool StartProductService(const wchar_t* serviceName);
 // a request refused otherwise fails.
 bool StopProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit);
 
-// Deletes the service, which the caller has stopped, and waits for the
-// manager to forget the name either way.
-bool DeleteProductService(const wchar_t* serviceName);
+// Whether the service may be running: in any state but stopped, or registered
+// but its state cannot be read. False when it is not registered.
+bool MayBeRunning(const wchar_t* serviceName);
 
-// Whether the service runs or is starting; false also when it cannot be asked.
-bool IsServiceRunning(const wchar_t* serviceName);
-
-// Up to pollLimit checks, 100 ms apart, until the manager no longer knows the name.
-void WaitForServiceRemoval(const wchar_t* serviceName, int pollLimit = kRemovalPollLimit);
+// Whether the service is registered and the file its command starts exists.
+bool IsStartable(const wchar_t* serviceName);
 
 // Up to capacity names of the services that run and depend on the service,
 // directly or not, in the order in which they are to be stopped; the count.

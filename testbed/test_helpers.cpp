@@ -39,6 +39,18 @@ ServiceInfo QueryService(const wchar_t* serviceName) {
         info.binaryPath = config->lpBinaryPathName ? config->lpBinaryPathName : L"";
         info.account = config->lpServiceStartName ? config->lpServiceStartName : L"";
         info.displayName = config->lpDisplayName ? config->lpDisplayName : L"";
+        info.group = config->lpLoadOrderGroup ? config->lpLoadOrderGroup : L"";
+        for (const wchar_t* name = config->lpDependencies; name && *name;
+             name += wcslen(name) + 1) {
+            info.dependencies += name + std::wstring(L";");
+        }
+    }
+    BYTE description[8192];
+    const auto* text = reinterpret_cast<const SERVICE_DESCRIPTIONW*>(description);
+    if (QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, description,
+                             sizeof(description), &needed) &&
+        text->lpDescription != nullptr) {
+        info.description = text->lpDescription;
     }
     SERVICE_STATUS status = {};
     if (QueryServiceStatus(service.get(), &status)) {

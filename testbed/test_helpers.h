@@ -21,6 +21,9 @@ struct ServiceInfo {
     std::wstring binaryPath;
     std::wstring account;
     std::wstring displayName;
+    std::wstring group;
+    std::wstring dependencies;  // the list, each name followed by ";"
+    std::wstring description;
 };
 ServiceInfo QueryService(const wchar_t* serviceName);
 

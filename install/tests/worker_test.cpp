@@ -341,12 +341,10 @@ TEST_F(WorkerTest, AlreadyRegisteredStoppedFirstServiceIsReplaced) {
     ASSERT_TRUE(InstallService(kPService, StagedPath(L"Portvane_PService.exe").c_str()));
     const WorkerResult result = RunWorker();
 
-    // The stopped service betrays an earlier installation; it is removed like a
-    // running one, and only the missing second service is reported.
+    // The stopped service betrays an earlier installation; it is kept and
+    // brought to the installed configuration, and the missing second one made.
     EXPECT_EQ(kMessageInstallSucceeded, result.message);
-    EXPECT_EQ(
-        L"Portvane_DService を削除できません。\n" + OsMessageLine(ERROR_SERVICE_DOES_NOT_EXIST),
-        AddedLog());
+    EXPECT_EQ(L"", AddedLog());
     for (const wchar_t* name : {kPService, kDService}) {
         ExpectServiceInstalled(name, InstalledPath(name + std::wstring(L".exe")));
         EXPECT_TRUE(WaitForServiceState(name, SERVICE_RUNNING)) << name;
@@ -435,25 +433,20 @@ TEST_F(WorkerTest, UninstallKeyThatCannotBeCreatedEndsTheInstallationLast) {
 
 TEST_F(WorkerTest, ResultIsSentEvenWhenTheFirstStepFails) {
     // An entry whose command splits into two arguments cannot be removed, nor
-    // can an entry that holds a subkey (its services are already gone).
-    const std::wstring noService = L" を削除できません。\n" +
-                                   OsMessageLine(ERROR_SERVICE_DOES_NOT_EXIST);
+    // can a folder that holds a subfolder (found before anything is touched).
     const std::pair<std::wstring, std::wstring> entries[] = {
         {L"\"C:\\Old\\Uninst.exe\" \"ORBEK_Portvane\"", L""},
         {L"\"C:\\Old\\Uninst.exe\" \"ORBEK_Portvane\" \"Portvane\"",
-         kPService + noService + kDService + noService +
-             L"アプリケーションのインストール情報を削除できません。\n" +
-             OsMessageLine(ERROR_ACCESS_DENIED)}};
+         L"C:\\Old\\logs を削除できません。\nインストール先ディレクトリを削除できません。\n" +
+             OsMessageLine(ERROR_DIR_NOT_EMPTY)}};
+    CreateDirectoryW(L"C:\\Old", nullptr);
+    CreateDirectoryW(L"C:\\Old\\logs", nullptr);
     for (const auto& [command, removalLog] : entries) {
         SCOPED_TRACE(command);
         ASSERT_EQ(ERROR_SUCCESS,
                   RegSetKeyValueW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"UninstallString",
                                   REG_SZ, command.c_str(),
                                   static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))));
-        ScopedRegistryKey subkey;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kUninstallEntryKey + std::wstring(L"\\Sub")).c_str(),
-                                  0, nullptr, 0, KEY_READ, nullptr, subkey.receive(), nullptr));
         logBefore_ = ReadLogText();
         const WorkerResult result = RunWorker();
 
@@ -466,4 +459,6 @@ TEST_F(WorkerTest, ResultIsSentEvenWhenTheFirstStepFails) {
         EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey));
         EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallEntryKey));
     }
+    RemoveDirectoryW(L"C:\\Old\\logs");
+    RemoveDirectoryW(L"C:\\Old");
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "platform/scoped_handle.h"
 #include "services/components.h"
@@ -79,67 +80,86 @@ TEST_F(ServiceControlTest, ExecutablePathThatWouldNotFitOrIsRelativeRegistersNot
 
 TEST_F(ServiceControlTest, UnknownNameFailsAtOnceWithItsError) {
     const std::function<bool()> operations[] = {[] { return StartProductService(kPService); },
-                                                [] { return StopProductService(kPService); },
-                                                [] { return DeleteProductService(kPService); }};
+                                                [] { return StopProductService(kPService); }};
     for (const auto& operation : operations) {
         bool succeeded = true;
         EXPECT_LT(Timed([&] { succeeded = operation(); }), 1000u);
         EXPECT_FALSE(succeeded);
         EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), GetLastError());
     }
+    EXPECT_FALSE(MayBeRunning(kPService));
+    EXPECT_FALSE(IsStartable(kPService));
 }
 
-// Never started: stopped and deleted like a service the stop request stopped,
-// without the wait for removal.
-TEST_F(ServiceControlTest, StopAndDeleteDeletesAServiceThatIsAlreadyStopped) {
-    CopyStandin(L"Portvane_PService.exe", DefaultInstallFolder());
-    ASSERT_TRUE(
-        InstallService(kPService, (DefaultInstallFolder() + L"\\Portvane_PService.exe").c_str()));
-
-    bool deleted = false;
-    EXPECT_LT(
-        Timed([&] { deleted = StopProductService(kPService) && DeleteProductService(kPService); }),
-        1000u);
-    EXPECT_TRUE(deleted) << GetLastError();
-    EXPECT_FALSE(QueryService(kPService).registered);
-}
-
-// A registered service is never changed and stops the walk at once; a program
-// holding a handle to the deleted service keeps its name, and the create waits
-// until it lets go, within its bound, and otherwise says why it failed.
-TEST_F(ServiceControlTest, CreateRefusesARegisteredNameAndWaitsForAHeldDeletedOne) {
+// Never started: stopped at once, and startable while its file is there.
+TEST_F(ServiceControlTest, AServiceThatIsAlreadyStoppedCountsAsStopped) {
     const std::wstring executable = DefaultInstallFolder() + L"\\Portvane_PService.exe";
     CopyStandin(L"Portvane_PService.exe", DefaultInstallFolder());
     ASSERT_TRUE(InstallService(kPService, executable.c_str()));
-    SetInstallFolder(L"C:\\Elsewhere");
+    bool stopped = false;
+    EXPECT_LT(Timed([&] { stopped = StopProductService(kPService); }), 1000u);
+    EXPECT_TRUE(stopped) << GetLastError();
+    EXPECT_FALSE(MayBeRunning(kPService));
+    EXPECT_TRUE(IsStartable(kPService));
+    ASSERT_TRUE(DeleteFileW(executable.c_str()));
+    EXPECT_FALSE(IsStartable(kPService));
+}
+
+// An administrator's changes to a registration are undone, so that it holds
+// what a fresh one holds (the second service is made fresh beside it); a
+// program holding a handle to a service deleted by someone else keeps its
+// name, and that is waited for within the bound.
+TEST_F(ServiceControlTest, ARegistrationIsKeptAndBroughtToTheInstalledConfiguration) {
+    const std::wstring executable = DefaultInstallFolder() + L"\\Portvane_PService.exe";
+    CopyStandin(L"Portvane_PService.exe", DefaultInstallFolder());
+    CopyStandin(L"Portvane_DService.exe", DefaultInstallFolder());
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScopedServiceHandle changed(CreateServiceW(
+        manager.get(), kPService, L"Changed", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, L"C:\\Elsewhere\\old.exe", L"Group", nullptr,
+        L"Portvane_DService\0", nullptr, nullptr));
+    ASSERT_TRUE(changed.valid());
+    wchar_t text[] = L"set by an administrator";
+    SERVICE_DESCRIPTIONW description = {text};
+    ASSERT_TRUE(ChangeServiceConfig2W(changed.get(), SERVICE_CONFIG_DESCRIPTION, &description));
+    SetInstallFolder(DefaultInstallFolder());
     LogWatch log;
-    EXPECT_FALSE(InstallComponents());
-    EXPECT_EQ(
-        L"Portvane_PService をインストールできません。\n" + OsMessageLine(ERROR_SERVICE_EXISTS),
-        log.Added());
-    EXPECT_EQ(L"\"" + executable + L"\"", QueryService(kPService).binaryPath);
-    EXPECT_FALSE(QueryService(kDService).registered);
+    ASSERT_TRUE(InstallComponents()) << log.Added();
+    const ServiceInfo kept = QueryService(kPService);
+    const ServiceInfo fresh = QueryService(kDService);
+    EXPECT_EQ(L"\"" + executable + L"\"", kept.binaryPath);
+    EXPECT_EQ(kPService, kept.displayName);
+    for (const auto& [what, keptValue, freshValue] :
+         {std::tuple(L"start", kept.startType, fresh.startType),
+          std::tuple(L"type", kept.serviceType, fresh.serviceType),
+          std::tuple(L"errors", kept.errorControl, fresh.errorControl)}) {
+        EXPECT_EQ(freshValue, keptValue) << what;
+    }
+    for (const auto& [what, keptValue, freshValue] :
+         {std::tuple(L"account", kept.account, fresh.account),
+          std::tuple(L"group", kept.group, fresh.group),
+          std::tuple(L"dependencies", kept.dependencies, fresh.dependencies),
+          std::tuple(L"description", kept.description, fresh.description)}) {
+        EXPECT_EQ(freshValue, keptValue) << what;
+    }
 
-    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     ScopedServiceHandle held(OpenServiceW(manager.get(), kPService, SERVICE_QUERY_STATUS));
-    ASSERT_TRUE(held.valid());
-    ASSERT_TRUE(StopProductService(kPService) && DeleteProductService(kPService));
-
-    bool created = true;
-    EXPECT_LT(Timed([&] { created = InstallService(kPService, executable.c_str(), 5); }), 1500u);
-    EXPECT_FALSE(created);
+    ASSERT_TRUE(StopProductService(kPService) && DeleteService(changed.get()));
+    changed.reset();
+    bool free = true;
+    EXPECT_LT(Timed([&] { free = WaitWhileMarkedForDeletion(kPService, 5); }), 1500u);
+    EXPECT_FALSE(free);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), GetLastError());
-
     std::thread release([&] {
         Sleep(1500);
         held.reset();
     });
-    const DWORD elapsed = Timed([&] { created = InstallService(kPService, executable.c_str()); });
+    const DWORD elapsed = Timed([&] { free = WaitWhileMarkedForDeletion(kPService); });
     release.join();
-    EXPECT_TRUE(created) << GetLastError();
+    EXPECT_TRUE(free);
     EXPECT_GE(elapsed, 1400u);
     EXPECT_LT(elapsed, 5000u);
-    EXPECT_EQ(L"\"" + executable + L"\"", QueryService(kPService).binaryPath);
+    EXPECT_FALSE(QueryService(kPService).registered);
 }
 
 // The process of a stopped service may run on; the wait for it is bounded like

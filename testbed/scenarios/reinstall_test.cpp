@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "payload/module_table.h"
 #include "testbed/scenarios/wizard_fixture.h"
@@ -26,6 +27,22 @@ void BackDate(const std::wstring& path) {
     ScopedFileHandle file(
         CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &kLongAgo));
+}
+
+// Files and folders directly in folder.
+std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    ScopedFindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    while (search) {
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) {
+            names.push_back(entry.cFileName);
+        }
+        if (!FindNextFileW(search.get(), &entry)) {
+            break;
+        }
+    }
+    return names;
 }
 
 class ReinstallScenario : public WizardScenario {
@@ -94,8 +111,9 @@ class FieldSituationScenario : public ReinstallScenario,
         }
     }
 
-    // Ten files, both services running and, when as installed, started
-    // automatically from their quoted paths, two shortcuts and the whole
+    // Ten files, both services running and, when as installed, exactly the
+    // ten files and both services as a fresh registration has them (started
+    // automatically from their quoted paths), two shortcuts and the whole
     // uninstall entry.
     void ExpectWholeRunningInstallation(bool asInstalled = true) {
         const std::wstring folder = DefaultInstallFolder();
@@ -109,7 +127,13 @@ class FieldSituationScenario : public ReinstallScenario,
             if (asInstalled) {
                 EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), info.startType);
                 EXPECT_EQ(L"\"" + folder + L"\\" + service + L".exe\"", info.binaryPath);
+                EXPECT_EQ(L"LocalSystem|" + std::wstring(service) + L"|||",
+                          info.account + L"|" + info.displayName + L"|" + info.group + L"|" +
+                              info.dependencies + L"|" + info.description);
             }
+        }
+        if (asInstalled) {
+            EXPECT_EQ(kModuleCount, FolderEntries(folder).size());
         }
         for (const std::wstring& link : {StartMenuShortcutPath(), DesktopShortcutPath()}) {
             EXPECT_EQ(0u, GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_READONLY) << "fresh";
@@ -294,6 +318,76 @@ void MakeAServiceDependOnTheFirst(FieldSituationScenario& scenario) {
     });
 }
 
+// An administrator set the first service to start by hand, described it and
+// made it depend on the second.
+void ChangeTheFirstServicesRegistration(FieldSituationScenario&) {
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScopedServiceHandle service(OpenServiceW(manager.get(), kPService, SERVICE_CHANGE_CONFIG));
+    ASSERT_TRUE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START,
+                                     SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                                     L"Portvane_DService\0", nullptr, nullptr, nullptr));
+    wchar_t text[] = L"changed by an administrator";
+    SERVICE_DESCRIPTIONW description = {text};
+    ASSERT_TRUE(ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, &description));
+}
+
+// What a standard user's program holds through the upgrade, let go of
+// afterwards (the deleter); once Wine has restarted, carrying out what was
+// left for the restart, nothing of the old installation is left.
+void HoldThroughTheUpgrade(FieldSituationScenario& scenario, std::shared_ptr<void> held) {
+    scenario.Afterwards([] {
+        const SetupProcess restart = LaunchProgram(L"C:\\windows\\system32\\wineboot.exe", L"-r");
+        EXPECT_EQ(0u, WaitForExit(restart, kStartTimeoutMs));
+        EXPECT_EQ(std::vector<std::wstring>{L"Portvane"},
+                  FolderEntries(ProgramFilesFolder() + L"\\ORBEK"));
+        EXPECT_EQ(kModuleCount, FolderEntries(DefaultInstallFolder()).size());
+        EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE,
+                               L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                               L"PendingFileRenameOperations")
+                         .found);
+    });
+    scenario.Afterwards([held]() mutable { held.reset(); });
+}
+
+// A command prompt whose current folder is the install folder.
+void StandInTheInstallFolder(FieldSituationScenario& scenario) {
+    wchar_t previous[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, previous));
+    ASSERT_TRUE(SetCurrentDirectoryW(DefaultInstallFolder().c_str()));
+    HoldThroughTheUpgrade(scenario, std::shared_ptr<void>(new std::wstring(previous), [](void* p) {
+                              auto* folder = static_cast<std::wstring*>(p);
+                              SetCurrentDirectoryW(folder->c_str());
+                              delete folder;
+                          }));
+}
+
+// As the Services console does, for longer than any wait of setup's.
+void KeepTheFirstServiceOpen(FieldSituationScenario& scenario) {
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    SC_HANDLE service = OpenServiceW(manager.get(), kPService, SERVICE_QUERY_STATUS);
+    ASSERT_NE(nullptr, service);
+    HoldThroughTheUpgrade(scenario, std::shared_ptr<void>(service, [](void* handle) {
+                              CloseServiceHandle(static_cast<SC_HANDLE>(handle));
+                          }));
+}
+
+void LoadTheDiskLibrary(FieldSituationScenario& scenario) {
+    HMODULE library = LoadLibraryW((DefaultInstallFolder() + L"\\DiskInfo.dll").c_str());
+    ASSERT_NE(nullptr, library);
+    HoldThroughTheUpgrade(scenario, std::shared_ptr<void>(library, [](void* module) {
+                              FreeLibrary(static_cast<HMODULE>(module));
+                          }));
+}
+
+// As most readers open a file: sharing its deletion.
+void ReadTheReadmeSharingDeletion(FieldSituationScenario& scenario) {
+    HANDLE file = CreateFileW((DefaultInstallFolder() + L"\\Readme.rtf").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    HoldThroughTheUpgrade(scenario, std::shared_ptr<void>(file, CloseHandle));
+}
+
 const FieldSituation kFieldSituations[] = {
     {"FirstServiceStopped", StopFirstService},
     {"FirstServiceDisabledAndStopped", DisableAndStopFirstService},
@@ -308,6 +402,11 @@ const FieldSituation kFieldSituations[] = {
     {"FirstServiceStillStarting", [](auto&) { RunServiceInMotion(kPService, L"starting"); }},
     {"FirstServiceStillStopping", [](auto&) { RunServiceInMotion(kPService, L"stopping"); }},
     {"SyncClientHoldsTheDesktopShortcut", SyncTheDesktopShortcutBack},
+    {"AdministratorChangedTheFirstService", ChangeTheFirstServicesRegistration},
+    {"CommandPromptInTheInstallFolder", StandInTheInstallFolder},
+    {"UserKeepsTheFirstServiceOpen", KeepTheFirstServiceOpen},
+    {"UserLoadedTheDiskLibrary", LoadTheDiskLibrary},
+    {"UserReadsTheReadmeSharingDeletion", ReadTheReadmeSharingDeletion},
 };
 
 // A standard user holds an installed file, as anyone may read one in Program
@@ -441,6 +540,25 @@ TEST_F(FieldSituationScenario, UnwritableShortcutIsNamedAndTheNextRunReplacesIt)
                         WithoutCarriageReturns(OsMessageLine(ERROR_ACCESS_DENIED))));
     CloseAndExpectExit(ERROR_INSTALL_FAILURE);
     ASSERT_TRUE(RunUnix("chattr", "-i", link));
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    ExpectWholeRunningInstallation();
+}
+
+// A copy that fails after the services stopped (an old file locked beyond
+// what setup may undo): the failure page shows with both services running.
+TEST_F(FieldSituationScenario, FailedCopyAfterTheStopLeavesTheServicesRunning) {
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    const std::wstring readme = DefaultInstallFolder() + L"\\Readme.rtf";
+    ASSERT_TRUE(RunUnix("chattr", "+i", readme));
+    ASSERT_NO_FATAL_FAILURE(StartWizard());
+    ASSERT_NO_FATAL_FAILURE(InstallTo(kFailedTitle));
+    for (const wchar_t* service : {kPService, kDService}) {
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), QueryService(service).currentState);
+    }
+    EXPECT_NE(std::wstring::npos, WithoutCarriageReturns(ControlText(wizard_, IDC_VIEWER))
+                                      .find(readme + L" をコピーできません。\n"));
+    CloseAndExpectExit(ERROR_INSTALL_FAILURE);
+    ASSERT_TRUE(RunUnix("chattr", "-i", readme));
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     ExpectWholeRunningInstallation();
 }

@@ -1,0 +1,18 @@
+// What a registration of a product service holds beyond its name: brought to
+// exactly what a fresh registration would hold, and read back for a restart.
+#pragma once
+
+#include <windows.h>
+
+// Sets every setting CreateServiceW sets (own process, automatic start, normal
+// error control, the command, no group, no dependencies, LocalSystem, the
+// display name) and resets the optional ones a fresh service lacks, where the
+// system knows them. Needs SERVICE_CHANGE_CONFIG. False with the last error set.
+bool ConfigureAsFresh(SC_HANDLE service, const wchar_t* displayName, const wchar_t* command);
+
+// True when the service is deleted but still held by another program: a change
+// of nothing is refused then (ERROR_SERVICE_MARKED_FOR_DELETE).
+bool IsMarkedForDeletion(SC_HANDLE service);
+
+// True when the file the registered command starts exists. Needs SERVICE_QUERY_CONFIG.
+bool RegisteredExecutableExists(SC_HANDLE service);
