@@ -3,7 +3,6 @@
 
 #include <cstdlib>
 #include <memory>
-#include <new>
 
 #include "LzmaDec.h"
 
@@ -18,6 +17,12 @@ void FreeBlock(void*, void* address) {
 }
 
 ISzAlloc g_decoderAllocator = {AllocateBlock, FreeBlock};
+
+// The buffers come from the same heap as the decoder's state: the global
+// operator new would bring the C++ library's exception classes into the exe.
+struct BlockDeleter {
+    void operator()(void* address) const { std::free(address); }
+};
 
 // Owns the decoder's state and dictionary for one decode.
 class DecoderState {
@@ -102,7 +107,8 @@ bool DecodeStream(ByteReader& reader, ByteWriter& writer) {
         return false;
     }
     LzmaDec_Init(decoder.get());
-    std::unique_ptr<StreamBuffers> buffers(new (std::nothrow) StreamBuffers);
+    std::unique_ptr<StreamBuffers, BlockDeleter> buffers(
+        static_cast<StreamBuffers*>(std::malloc(sizeof(StreamBuffers))));
     if (!buffers) {
         return false;
     }

@@ -117,6 +117,14 @@ struct LocalMemoryTraits {
 };
 using ScopedLocalMemory = ScopedHandle<HLOCAL, LocalMemoryTraits>;
 
+// A block from the process heap, for buffers too large for a thread's stack.
+struct HeapMemoryTraits {
+    static void* Invalid() { return nullptr; }
+    static bool IsValid(void* p) { return p != nullptr; }
+    static void Close(void* p) { HeapFree(GetProcessHeap(), 0, p); }
+};
+using ScopedHeapMemory = ScopedHandle<void*, HeapMemoryTraits>;
+
 // A block handed to SetClipboardData belongs to the clipboard: release() it then.
 struct GlobalMemoryTraits {
     static HGLOBAL Invalid() { return nullptr; }

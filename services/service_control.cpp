@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "platform/scoped_handle.h"
 #include "platform/text_format.h"
 #include "services/service_configuration.h"
@@ -232,16 +230,17 @@ size_t ActiveDependentServices(const wchar_t* serviceName, wchar_t (*names)[kNam
         service.reset(OpenServiceW(manager.get(), serviceName, SERVICE_ENUMERATE_DEPENDENTS));
     }
     // The largest buffer the call accepts; names point into it.
-    std::vector<BYTE> buffer(64 * 1024);
+    constexpr DWORD kBufferBytes = 64 * 1024;
+    ScopedHeapMemory buffer(HeapAlloc(GetProcessHeap(), 0, kBufferBytes));
     DWORD needed = 0;
     DWORD returned = 0;
-    if (!service ||
+    if (!service || !buffer ||
         !EnumDependentServicesW(service.get(), SERVICE_ACTIVE,
-                                reinterpret_cast<ENUM_SERVICE_STATUSW*>(buffer.data()),
-                                static_cast<DWORD>(buffer.size()), &needed, &returned)) {
+                                static_cast<ENUM_SERVICE_STATUSW*>(buffer.get()), kBufferBytes,
+                                &needed, &returned)) {
         return 0;
     }
-    const auto* dependents = reinterpret_cast<const ENUM_SERVICE_STATUSW*>(buffer.data());
+    const auto* dependents = static_cast<const ENUM_SERVICE_STATUSW*>(buffer.get());
     size_t count = 0;
     for (DWORD index = 0; index < returned && count < capacity; ++index) {
         if (FormatText(names[count], L"%s", dependents[index].lpServiceName)) {

@@ -6,10 +6,12 @@
 #include <commctrl.h>
 #include <imagehlp.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "setup/resource_ids.h"
 #include "tests/dialog_template.h"
 #include "testbed/driver.h"
 
@@ -391,4 +393,31 @@ TEST_F(BuiltExe, HeaderAsksForThePageFileOffAStickOrAShareAndIsTerminalServerAwa
     if (headerSum != 0) {
         EXPECT_EQ(computedSum, headerSum) << "the bits were set after the checksum";
     }
+}
+
+namespace {
+
+// A module it misses would count against the limit, never for it.
+BOOL CALLBACK AddModuleSize(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR total) {
+    *reinterpret_cast<unsigned long*>(total) +=
+        SizeofResource(module, FindResourceExW(module, type, name, kJapanese));
+    return TRUE;
+}
+
+}  // namespace
+
+// Counted as the benchmark counts it, so that a grown program fails here and
+// does not wait for a benchmark. The link map beside the exe says what each
+// library member was brought in for.
+TEST_F(BuiltExe, WithoutItsPayloadFitsIn256KiB) {
+    unsigned long payload = 0;
+    ASSERT_TRUE(EnumResourceNamesW(module_, L"MODULE", AddModuleSize,
+                                   reinterpret_cast<LONG_PTR>(&payload)));
+    payload += Resource(RT_RCDATA, MAKEINTRESOURCEW(IDR_MODULE_DIGESTS)).size();
+    const auto size =
+        static_cast<unsigned long>(std::filesystem::file_size(BuildPath(L"Portvane_Setup.exe")));
+    const unsigned long limit = 256 * 1024;
+    std::printf("exe without payload: %lu bytes = %lu less %lu of payload; limit %lu bytes\n",
+                size - payload, size, payload, limit);
+    EXPECT_LE(size - payload, limit) << "see Portvane_Setup.map in the build folder";
 }

@@ -13,14 +13,15 @@
 
 namespace {
 
-// Bound at the first call: systems before 5.1 have no UxTheme to load.
+// Looked up at run time: systems before 5.1 have no UxTheme to load. The
+// wizard opens once, so nothing is kept for a second call.
 void EnableThemedTexture(HWND dialog) {
     using EnableTextureFunction = HRESULT(WINAPI*)(HWND, DWORD);
-    static const ScopedModule uxTheme(LoadSystemLibrary(L"uxtheme.dll"));
+    const ScopedModule uxTheme(LoadSystemLibrary(L"uxtheme.dll"));
     if (!uxTheme) {
         return;
     }
-    static const auto enableTexture = reinterpret_cast<EnableTextureFunction>(
+    const auto enableTexture = reinterpret_cast<EnableTextureFunction>(
         reinterpret_cast<void*>(GetProcAddress(uxTheme.get(), "EnableThemeDialogTexture")));
     if (enableTexture != nullptr) {
         enableTexture(dialog, ETDT_ENABLETAB);
