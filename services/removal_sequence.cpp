@@ -228,6 +228,17 @@ void RemoveParentFolder(const wchar_t* folder) {
     }
 }
 
+// Another folder than the installation's: one that still cannot go, its files
+// gone, is logged and left to the next restart; the upgrade goes on.
+void RemoveOldInstallFolder(const wchar_t* path) {
+    if (PathFileExistsW(path) && !RemoveDirectoryW(path)) {
+        AppendLogLine(L"インストール先ディレクトリを削除できません。");
+        AppendOsMessage();
+        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    RemoveParentFolder(path);
+}
+
 // <special folder>\ORBEK\Portvane and then <special folder>\ORBEK, when empty.
 // A standard user may create both, and may put either back as a link after a
 // removal: then nothing in or through it is touched.
@@ -322,14 +333,8 @@ bool RunRemovalSequence(const RemovalContext& context) {
     // current directory it is cannot then hold the upgrade up.
     const bool reused = IsTheNewInstallFolder(oldFolder.folder);
     oldFolder.folder.handle.reset();
-    if (!reused && PathFileExistsW(context.oldInstallFolder) &&
-        !RemoveDirectoryW(context.oldInstallFolder)) {
-        AppendLogLine(L"インストール先ディレクトリを削除できません。");
-        AppendOsMessage();
-        MoveFileExW(context.oldInstallFolder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    }
     if (!reused) {
-        RemoveParentFolder(context.oldInstallFolder);
+        RemoveOldInstallFolder(context.oldInstallFolder);
     }
 
     RemoveDataFolder(CSIDL_COMMON_APPDATA);
