@@ -104,8 +104,8 @@ testbed_close_slot() {
     rm -f "$prefix.slot"
 }
 
-# testbed_start_slots COUNT: slots slot-0 ... made side by side, and the resource
-# spec file $TESTBED_ROOT/slots.json that hands them out as CTest resource "wine"
+# testbed_start_slots COUNT: slots slot-0 ... made side by side, and the file
+# $TESTBED_ROOT/slots.json that lists them for CTest as resource "wine"
 # (testbed/in-slot.sh finds a test's slot by its id). The shell gets slot-0,
 # where CTest lists the tests before it runs any.
 testbed_start_slots() {
