@@ -9,7 +9,8 @@ if(BUILD_TESTING)
 endif()
 
 # pv_add_windows_tests(NAME SOURCES ... LIBRARIES ... [RESOURCES rc...])
-# One console test executable; each test case becomes a CTest test run under Wine.
+# One console test executable; each test case becomes a CTest test run under Wine,
+# in a Wine slot of its own while it runs (resource "wine", see testbed/in-slot.sh).
 # Without tests the name stays a target that builds nothing, so that the callers'
 # add_dependencies need no guard of their own.
 function(pv_add_windows_tests name)
@@ -21,6 +22,9 @@ function(pv_add_windows_tests name)
     add_executable(${name} ${ARG_SOURCES} ${ARG_RESOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} gtest_main)
     target_compile_options(${name} PRIVATE -Wno-conversion)
+    set_target_properties(${name} PROPERTIES
+        CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/testbed/in-slot.sh;wine")
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE PRE_TEST
-        PROPERTIES TIMEOUT 300 ENVIRONMENT "PORTVANE_BUILD_DIR=${CMAKE_BINARY_DIR}")
+        PROPERTIES TIMEOUT 300 ENVIRONMENT "PORTVANE_BUILD_DIR=${CMAKE_BINARY_DIR}"
+                   RESOURCE_GROUPS wine:1)
 endfunction()

@@ -62,7 +62,17 @@ void SaveScreenshot(HWND window, const std::wstring& name) {
         RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     }
     Sleep(300);
+    // Tests running side by side may save the same view: each writes a file of
+    // its own and renames it over the name, which so never holds a mix of two.
+    wchar_t written[MAX_PATH];
+    if (GetTempFileNameW(folder.c_str(), L"bmp", 0, written) == 0) {
+        return;
+    }
     HDC screen = GetDC(nullptr);
-    WriteBitmap(folder + L"\\" + name + L".bmp", screen, area);
+    const bool saved = WriteBitmap(written, screen, area);
     ReleaseDC(nullptr, screen);
+    const std::wstring path = folder + L"\\" + name + L".bmp";
+    if (!saved || !MoveFileExW(written, path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(written);
+    }
 }

@@ -5,7 +5,7 @@
 # time-stamped by a time-stamp server of the test's own on 127.0.0.1, verifies with
 # its time stamp, fails to with a flipped payload byte, comes back unsigned without
 # its signature, and installs under Wine through the wizard. Needs the test bed's
-# WINEPREFIX.
+# template (TESTBED_ROOT).
 set -uo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="$1"
@@ -67,19 +67,20 @@ sys.exit(not (listed == {("./" + n, sha256(os.path.join(payload, n))) for n in o
 EOF
 }
 
-# Through the wizard in a prefix of its own (1.3 GB, removed after), so that the
-# installed services do not stay behind for the other tests.
+# Through the wizard in a slot of its own (a prefix of 1.3 GB, removed after, and
+# a display), so that the installed services do not stay behind for the other
+# tests and its windows meet none of theirs.
 install_under_wine() {
     mkdir -p "$WORK/install"
     cp "$1" "$WORK/install/"
-    cp -a "$(dirname "$WINEPREFIX")/template" "$WORK/prefix" || return 1
     (
-        export WINEPREFIX="$WORK/prefix" PORTVANE_BUILD_DIR="$WORK/install"
-        wineserver -p </dev/null >/dev/null 2>&1
-        wine wineboot </dev/null >/dev/null 2>&1
-        wine "$BUILD/testbed/walkthrough.exe" </dev/null >"$WORK/install.log" 2>&1
+        source "$ROOT/testbed/wine-testbed.sh"
+        testbed_open_slot "$WORK/prefix" || exit 1
+        source "$WORK/prefix.slot"
+        PORTVANE_BUILD_DIR="$WORK/install" wine "$BUILD/testbed/walkthrough.exe" \
+            </dev/null >"$WORK/install.log" 2>&1
         result=$?
-        wineserver -k </dev/null >/dev/null 2>&1
+        testbed_close_slot "$WORK/prefix"
         rm -rf "$WINEPREFIX"
         tr -d '\r' <"$WORK/install.log"
         exit $result

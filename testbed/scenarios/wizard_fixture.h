@@ -234,6 +234,8 @@ class WizardScenario : public SetupScenario {
         ASSERT_EQ(IDC_AGREE, Type({'A'}, IDC_AGREE));
         ASSERT_EQ(IDC_DISAGREE, Type({VK_DOWN}, IDC_DISAGREE)) << "the arrows left the pair";
         ASSERT_EQ(IDC_AGREE, Type({VK_UP}, IDC_AGREE));
+        // The focus moves before the click that the arrow brings is handled.
+        WaitUntil([&] { return Layout(wizard_) == kAgreedLayout; }, 5000);
         EXPECT_EQ(kAgreedLayout, Layout(wizard_));
         ASSERT_EQ(IDC_VIEWER, Type({VK_TAB, VK_TAB, VK_TAB, VK_TAB, VK_NEXT, VK_DOWN}, IDC_VIEWER));
         EXPECT_TRUE(WaitUntil(
