@@ -337,7 +337,15 @@ TEST_F(FailedInstallScenario, KeyboardAloneReachesTheLogAndCopiesItAt96And144Dpi
         ASSERT_NO_FATAL_FAILURE(InstallByKeyboard(dpi, kFailedTitle));
         ASSERT_EQ(IDC_VIEWER, Type({VK_TAB}, IDC_VIEWER));
         ASSERT_EQ(IDOK, Type({VK_TAB, VK_SPACE}, IDOK)) << "the copy button shows no box";
-        EXPECT_EQ(kCopyDone, WaitForMessageBox(setup_.processId, 0, wizard_).text);
+        // Focused before its text can be read from here, under load.
+        MessageBoxInfo box;
+        WaitUntil(
+            [&] {
+                box = WaitForMessageBox(setup_.processId, 0, wizard_);
+                return !box.text.empty();
+            },
+            kStartTimeoutMs);
+        EXPECT_EQ(kCopyDone, box.text);
         ASSERT_EQ(IDC_COPY_LOG, Type({VK_RETURN}, IDC_COPY_LOG));
         EXPECT_EQ(WithoutCarriageReturns(ControlText(wizard_, IDC_VIEWER)),
                   WithoutCarriageReturns(ClipboardText()));
