@@ -7,7 +7,7 @@
 
 namespace {
 
-// The largest configuration QueryServiceConfigW returns.
+// The largest configuration QueryServiceConfigW and QueryServiceConfig2W return.
 constexpr DWORD kConfigBytes = 8 * 1024;
 
 // SERVICE_TRIGGER_INFO, which the toolchain's headers lack.
@@ -31,17 +31,51 @@ DWORD DefaultPreshutdownMilliseconds() {
     return creatorsUpdate ? 10000 : 180000;
 }
 
-// A system older than the setting does not know its level (Wine's service
-// manager, whose interface lacks a level, answers RPC_X_INVALID_TAG); a
-// service without triggers refuses to have them removed (ERROR_INVALID_PARAMETER).
-bool ResetOptional(SC_HANDLE service, DWORD level, void* fresh,
-                   DWORD alsoAccepted = ERROR_SUCCESS) {
-    if (ChangeServiceConfig2W(service, level, fresh)) {
-        return true;
+bool IsEmpty(const wchar_t* text) {
+    return text == nullptr || text[0] == L'\0';
+}
+
+// One optional setting a fresh registration lacks: whether what the system
+// stores is already fresh, and the value that makes it so.
+struct OptionalSetting {
+    DWORD level;
+    bool (*isFresh)(const void* stored, const void* fresh);
+    void* fresh;
+};
+
+// The settings whose whole value is one DWORD or BOOL.
+bool SameWord(const void* stored, const void* fresh) {
+    return *static_cast<const DWORD*>(stored) == *static_cast<const DWORD*>(fresh);
+}
+
+bool HasNoDescription(const void* stored, const void*) {
+    return IsEmpty(static_cast<const SERVICE_DESCRIPTIONW*>(stored)->lpDescription);
+}
+
+// Without actions the reset period has nothing to reset.
+bool HasNoFailureActions(const void* stored, const void*) {
+    const auto* actions = static_cast<const SERVICE_FAILURE_ACTIONSW*>(stored);
+    return actions->cActions == 0 && IsEmpty(actions->lpRebootMsg) && IsEmpty(actions->lpCommand);
+}
+
+bool HasNoTriggers(const void* stored, const void*) {
+    return static_cast<const TriggerInformation*>(stored)->count == 0;
+}
+
+// Written only where the stored value differs: on a system that ignores a
+// level nothing is written, and an upgrade over an untouched registration
+// changes nothing. A level the system cannot read (Wine reads only the
+// description and the pre-shutdown time; older systems lack newer levels) is
+// left as it is.
+bool MakeFresh(SC_HANDLE service, const OptionalSetting& setting) {
+    alignas(8) BYTE stored[kConfigBytes];
+    DWORD needed = 0;
+    if (!QueryServiceConfig2W(service, setting.level, stored, sizeof(stored), &needed)) {
+        const DWORD error = GetLastError();
+        return error == ERROR_INVALID_LEVEL || error == RPC_X_INVALID_TAG;
     }
-    const DWORD error = GetLastError();
-    return error == ERROR_INVALID_LEVEL || error == RPC_X_INVALID_TAG ||
-           (alsoAccepted != ERROR_SUCCESS && error == alsoAccepted);
+    return setting.isFresh(stored, setting.fresh) ||
+           ChangeServiceConfig2W(service, setting.level, setting.fresh) != FALSE;
 }
 
 }  // namespace
@@ -59,17 +93,25 @@ bool ConfigureAsFresh(SC_HANDLE service, const wchar_t* displayName, const wchar
     SERVICE_FAILURE_ACTIONS_FLAG failureFlag = {FALSE};
     SERVICE_DELAYED_AUTO_START_INFO delayedStart = {FALSE};
     SERVICE_SID_INFO sidType = {SERVICE_SID_TYPE_NONE};
-    SERVICE_REQUIRED_PRIVILEGES_INFOW privileges = {empty};
     SERVICE_PRESHUTDOWN_INFO preshutdown = {DefaultPreshutdownMilliseconds()};
     TriggerInformation triggers = {0, nullptr, nullptr};
-    return ResetOptional(service, SERVICE_CONFIG_DESCRIPTION, &description) &&
-           ResetOptional(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions) &&
-           ResetOptional(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &failureFlag) &&
-           ResetOptional(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayedStart) &&
-           ResetOptional(service, SERVICE_CONFIG_SERVICE_SID_INFO, &sidType) &&
-           ResetOptional(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges) &&
-           ResetOptional(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, &preshutdown) &&
-           ResetOptional(service, SERVICE_CONFIG_TRIGGER_INFO, &triggers, ERROR_INVALID_PARAMETER);
+    // Not the required privileges: no documented call removes a list, and an
+    // empty one has no documented meaning. A registration without one is fresh.
+    const OptionalSetting settings[] = {
+        {SERVICE_CONFIG_DESCRIPTION, HasNoDescription, &description},
+        {SERVICE_CONFIG_FAILURE_ACTIONS, HasNoFailureActions, &failureActions},
+        {SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, SameWord, &failureFlag},
+        {SERVICE_CONFIG_DELAYED_AUTO_START_INFO, SameWord, &delayedStart},
+        {SERVICE_CONFIG_SERVICE_SID_INFO, SameWord, &sidType},
+        {SERVICE_CONFIG_PRESHUTDOWN_INFO, SameWord, &preshutdown},
+        {SERVICE_CONFIG_TRIGGER_INFO, HasNoTriggers, &triggers},
+    };
+    for (const OptionalSetting& setting : settings) {
+        if (!MakeFresh(service, setting)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool IsMarkedForDeletion(SC_HANDLE service) {

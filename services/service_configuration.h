@@ -6,8 +6,10 @@
 
 // Sets every setting CreateServiceW sets (own process, automatic start, normal
 // error control, the command, no group, no dependencies, LocalSystem, the
-// display name) and resets the optional ones a fresh service lacks, where the
-// system knows them. Needs SERVICE_CHANGE_CONFIG. False with the last error set.
+// display name), and resets each optional one a fresh service lacks where the
+// system reports it set. Needs SERVICE_CHANGE_CONFIG and SERVICE_QUERY_CONFIG.
+// False with the last error set (ERROR_SERVICE_MARKED_FOR_DELETE, with nothing
+// changed, for a service deleted by someone else).
 bool ConfigureAsFresh(SC_HANDLE service, const wchar_t* displayName, const wchar_t* command);
 
 // True when the service is deleted but still held by another program: a change
