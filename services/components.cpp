@@ -120,7 +120,9 @@ bool StopComponents() {
 
 bool ComponentsFreeOfDeletion() {
     for (const ComponentRow& row : kComponentTable) {
-        if (ComponentApplies(row) && !WaitWhileMarkedForDeletion(row.serviceName)) {
+        // One deleted while it runs goes once the removal has stopped it.
+        if (ComponentApplies(row) && !MayBeRunning(row.serviceName) &&
+            !WaitWhileMarkedForDeletion(row.serviceName)) {
             AppendLogLine(L"%s をインストールできません。", row.serviceName);
             AppendOsMessage();
             return false;

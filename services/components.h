@@ -15,8 +15,9 @@ bool InstallComponents();
 // dependents it had stopped, and returns false. Registrations are kept.
 bool StopComponents();
 
-// Waits, within the bound, for a product service deleted by someone else but
-// still held by another program; logs the one still held and returns false.
+// Waits, within the bound, for a stopped product service deleted by someone
+// else but still held by another program; logs the one still held and returns
+// false. One that runs is left to the stop and the installation.
 bool ComponentsFreeOfDeletion();
 
 // After a failure that followed StopComponents: starts every applicable

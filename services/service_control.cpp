@@ -8,9 +8,14 @@
 
 namespace {
 
-constexpr DWORD kManagerWriteAllAccess = GENERIC_WRITE | SC_MANAGER_ALL_ACCESS;
 constexpr DWORD kStopPollMilliseconds = 500;
 constexpr DWORD kRemovalPollMilliseconds = 100;
+
+// However steadily a pending service moves, five minutes end the wait.
+constexpr int kPendingPollCap = 600;
+
+// A start answered "already running" by a service that was stopping after all.
+constexpr int kStartAttempts = 3;
 
 // Closing the handles may overwrite the last error; the caller's OS message must
 // describe the call that failed. Declared before the handles, so it is destroyed
@@ -35,18 +40,64 @@ ScopedServiceHandle OpenManager(DWORD access) {
     return ScopedServiceHandle(OpenSCManagerW(nullptr, nullptr, access));
 }
 
-ScopedServiceHandle OpenProductService(const ScopedServiceHandle& manager,
-                                       const wchar_t* serviceName) {
-    return ScopedServiceHandle(OpenServiceW(manager.get(), serviceName, SERVICE_ALL_ACCESS));
+// A service opened with just the rights its step uses: a tightened access
+// list may grant those and deny the rest.
+struct OpenedService {
+    ScopedServiceHandle manager;
+    ScopedServiceHandle service;
+};
+
+OpenedService OpenNamedService(const wchar_t* serviceName, DWORD access,
+                               DWORD managerAccess = SC_MANAGER_CONNECT) {
+    OpenedService opened = {OpenManager(managerAccess), ScopedServiceHandle()};
+    if (opened.manager) {
+        opened.service.reset(OpenServiceW(opened.manager.get(), serviceName, access));
+    }
+    return opened;
+}
+
+bool IsStopping(DWORD state) {
+    return state == SERVICE_STOP_PENDING;
+}
+bool IsStarting(DWORD state) {
+    return state == SERVICE_START_PENDING;
+}
+bool IsNotStopped(DWORD state) {
+    return state != SERVICE_STOPPED;
+}
+
+// Polls while waiting(state) holds, as the documented pattern does: on while
+// the state or the check point moves, given up after pollLimit polls with
+// neither moving (ERROR_SERVICE_REQUEST_TIMEOUT), or at the cap. False too
+// when the status cannot be read; status holds the last one read.
+bool WaitWhile(SC_HANDLE service, bool (*waiting)(DWORD), int pollLimit, SERVICE_STATUS* status) {
+    if (!QueryServiceStatus(service, status)) {
+        return false;
+    }
+    for (int poll = 0, still = 0; waiting(status->dwCurrentState); ++poll) {
+        if (still >= pollLimit || poll >= kPendingPollCap) {
+            SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
+            return false;
+        }
+        Sleep(kStopPollMilliseconds);
+        const SERVICE_STATUS before = *status;
+        if (!QueryServiceStatus(service, status)) {
+            return false;
+        }
+        const bool moved = status->dwCurrentState != before.dwCurrentState ||
+                           status->dwCheckPoint != before.dwCheckPoint;
+        still = moved ? 0 : still + 1;
+    }
+    return true;
 }
 
 // The process of a running own-process service. Opened before the stop request,
 // so that its id cannot meanwhile come to name another process.
-ScopedKernelHandle OpenServiceProcess(const ScopedServiceHandle& service) {
+ScopedKernelHandle OpenServiceProcess(SC_HANDLE service) {
     SERVICE_STATUS_PROCESS status = {};
     DWORD needed = 0;
-    if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                              reinterpret_cast<BYTE*>(&status), sizeof(status), &needed) ||
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof(status), &needed) ||
         status.dwProcessId == 0) {
         return ScopedKernelHandle();
     }
@@ -56,11 +107,11 @@ ScopedKernelHandle OpenServiceProcess(const ScopedServiceHandle& service) {
 // Stopped by an administrator or by a crash, whatever its start type: the service
 // refuses the stop request, yet it is as stopped as one the request stopped.
 // Keeps the request's error when it is refused for another reason.
-bool AlreadyStopped(const ScopedServiceHandle& service) {
+bool AlreadyStopped(SC_HANDLE service) {
     const DWORD error = GetLastError();
     SERVICE_STATUS status = {};
     if (error == ERROR_SERVICE_NOT_ACTIVE ||
-        (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED)) {
+        (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED)) {
         return true;
     }
     SetLastError(error);
@@ -68,41 +119,35 @@ bool AlreadyStopped(const ScopedServiceHandle& service) {
 }
 
 // A service still starting accepts no stop (Windows answers 1061, Wine 1052)
-// until it runs or gives up: it is waited for, pollLimit polls at most, and
-// asked again. One already stopping needs no second request; the caller's
-// polls wait it out.
-bool RequestStop(const ScopedServiceHandle& service, int pollLimit) {
+// until it runs or gives up: it is waited for, as a stop is, and asked again.
+// One already stopping needs no second request; the caller's wait waits it out.
+bool RequestStop(SC_HANDLE service, int pollLimit) {
     SERVICE_STATUS status = {};
-    if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status) || AlreadyStopped(service)) {
+    if (ControlService(service, SERVICE_CONTROL_STOP, &status) || AlreadyStopped(service)) {
         return true;
     }
     const DWORD refusal = GetLastError();
     if (refusal != ERROR_SERVICE_CANNOT_ACCEPT_CTRL && refusal != ERROR_INVALID_SERVICE_CONTROL) {
         return false;
     }
-    for (int poll = 0;; ++poll) {
-        if (!QueryServiceStatus(service.get(), &status)) {
-            return false;
-        }
-        if (status.dwCurrentState == SERVICE_STOP_PENDING) {
-            return true;
-        }
-        if (status.dwCurrentState != SERVICE_START_PENDING) {
-            return ControlService(service.get(), SERVICE_CONTROL_STOP, &status) ||
-                   AlreadyStopped(service);
-        }
-        if (poll >= pollLimit) {
-            SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
-            return false;
-        }
-        Sleep(kStopPollMilliseconds);
+    if (!WaitWhile(service, IsStarting, pollLimit, &status)) {
+        return false;
     }
+    return status.dwCurrentState == SERVICE_STOP_PENDING ||
+           ControlService(service, SERVICE_CONTROL_STOP, &status) || AlreadyStopped(service);
+}
+
+// Why a service that was to run does not: the code it stopped with, or that
+// it never started.
+void SetNotRunningError(const SERVICE_STATUS& status) {
+    SetLastError(status.dwWin32ExitCode != NO_ERROR ? status.dwWin32ExitCode
+                                                    : ERROR_SERVICE_NOT_ACTIVE);
 }
 
 ScopedServiceHandle CreateProductService(const ScopedServiceHandle& manager,
                                          const wchar_t* serviceName, const wchar_t* command) {
     return ScopedServiceHandle(CreateServiceW(manager.get(), serviceName, serviceName,
-                                              SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                              SERVICE_QUERY_STATUS, SERVICE_WIN32_OWN_PROCESS,
                                               SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
                                               nullptr, nullptr, nullptr, nullptr, nullptr));
 }
@@ -117,17 +162,30 @@ bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return result.Take(false);
     }
-    ScopedServiceHandle manager = OpenManager(SC_MANAGER_CREATE_SERVICE);
-    if (!manager) {
-        return result.Take(false);
-    }
     // Kept over an upgrade: a deleted service stays while any program holds a
     // handle to it, and a standard user may hold one for as long as they like.
-    ScopedServiceHandle existing = OpenProductService(manager, serviceName);
-    if (existing) {
-        return result.Take(ConfigureAsFresh(existing.get(), serviceName, command));
+    OpenedService existing = OpenNamedService(
+        serviceName, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG, SC_MANAGER_CREATE_SERVICE);
+    if (!existing.manager) {
+        return result.Take(false);
     }
-    return result.Take(CreateProductService(manager, serviceName, command).valid());
+    if (existing.service) {
+        if (ConfigureAsFresh(existing.service.get(), serviceName, command)) {
+            return result.Take(true);
+        }
+        if (GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
+            return result.Take(false);
+        }
+        // Deleted by someone else: it goes once it is stopped and nobody holds
+        // it, this handle included.
+        existing.service.reset();
+        if (!WaitWhileMarkedForDeletion(serviceName)) {
+            return result.Take(false);
+        }
+    } else if (GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) {
+        return result.Take(false);
+    }
+    return result.Take(CreateProductService(existing.manager, serviceName, command).valid());
 }
 
 bool WaitWhileMarkedForDeletion(const wchar_t* serviceName, int pollLimit) {
@@ -148,94 +206,87 @@ bool WaitWhileMarkedForDeletion(const wchar_t* serviceName, int pollLimit) {
     return true;
 }
 
-bool StartProductService(const wchar_t* serviceName) {
+bool StartProductService(const wchar_t* serviceName, int pollLimit) {
     ResultError result;
-    ScopedServiceHandle manager = OpenManager(kManagerWriteAllAccess);
-    if (!manager) {
+    const OpenedService opened =
+        OpenNamedService(serviceName, SERVICE_START | SERVICE_QUERY_STATUS);
+    if (!opened.service) {
         return result.Take(false);
     }
-    ScopedServiceHandle service = OpenProductService(manager, serviceName);
-    if (!service) {
-        return result.Take(false);
+    const SC_HANDLE service = opened.service.get();
+    SERVICE_STATUS status = {};
+    // A start sent while the service still stops is answered "already
+    // running" and starts nothing: the stop is waited out first, and the
+    // answer is believed only once the state says so.
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        if (!WaitWhile(service, IsStopping, pollLimit, &status)) {
+            return result.Take(false);
+        }
+        const bool requested = StartServiceW(service, 0, nullptr) != FALSE;
+        if (!requested && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+            return result.Take(false);
+        }
+        if (!WaitWhile(service, IsStarting, pollLimit, &status)) {
+            return result.Take(false);
+        }
+        if (status.dwCurrentState == SERVICE_RUNNING) {
+            return result.Take(true);
+        }
+        // One that ended after its own start will not start by asking again.
+        if (requested) {
+            break;
+        }
     }
-    return result.Take(StartServiceW(service.get(), 0, nullptr) != FALSE ||
-                       GetLastError() == ERROR_SERVICE_ALREADY_RUNNING);
+    SetNotRunningError(status);
+    return result.Take(false);
 }
 
 bool StopProductService(const wchar_t* serviceName, int pollLimit) {
     ResultError result;
-    ScopedServiceHandle manager = OpenManager(SC_MANAGER_CREATE_SERVICE);
-    if (!manager) {
+    const OpenedService opened = OpenNamedService(serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS);
+    if (!opened.service) {
         return result.Take(false);
     }
-    ScopedServiceHandle service = OpenProductService(manager, serviceName);
-    if (!service) {
-        return result.Take(false);
-    }
+    const SC_HANDLE service = opened.service.get();
     const ScopedKernelHandle process = OpenServiceProcess(service);
-    if (!RequestStop(service, pollLimit)) {
+    SERVICE_STATUS status = {};
+    if (!RequestStop(service, pollLimit) || !WaitWhile(service, IsNotStopped, pollLimit, &status)) {
         return result.Take(false);
     }
-    SERVICE_STATUS status = {};
-    for (int poll = 0;; ++poll) {
-        if (!QueryServiceStatus(service.get(), &status)) {
-            return result.Take(false);
-        }
-        // Windows lets the process run on after it reports stopped (a runtime
-        // unloading, logs flushing); until it ends, its executable cannot be deleted.
-        if (status.dwCurrentState == SERVICE_STOPPED) {
-            if (process && WaitForSingleObject(process.get(), static_cast<DWORD>(pollLimit) *
-                                                                  kStopPollMilliseconds) ==
-                               WAIT_TIMEOUT) {
-                SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
-                return result.Take(false);
-            }
-            return result.Take(true);
-        }
-        if (poll >= pollLimit) {
-            SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
-            return result.Take(false);
-        }
-        Sleep(kStopPollMilliseconds);
+    // Windows lets the process run on after it reports stopped (a runtime
+    // unloading, logs flushing); until it ends, its executable cannot be deleted.
+    if (process && WaitForSingleObject(process.get(), static_cast<DWORD>(pollLimit) *
+                                                          kStopPollMilliseconds) == WAIT_TIMEOUT) {
+        SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
+        return result.Take(false);
     }
+    return result.Take(true);
 }
 
 bool MayBeRunning(const wchar_t* serviceName) {
-    ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
-    ScopedServiceHandle service;
-    if (manager) {
-        service.reset(OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_STATUS));
-    }
+    const OpenedService opened = OpenNamedService(serviceName, SERVICE_QUERY_STATUS);
     SERVICE_STATUS status = {};
-    if (service && QueryServiceStatus(service.get(), &status)) {
+    if (opened.service && QueryServiceStatus(opened.service.get(), &status)) {
         return status.dwCurrentState != SERVICE_STOPPED;
     }
     return GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST;
 }
 
 bool IsStartable(const wchar_t* serviceName) {
-    ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
-    ScopedServiceHandle service;
-    if (manager) {
-        service.reset(OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_CONFIG));
-    }
-    return service && RegisteredExecutableExists(service.get());
+    const OpenedService opened = OpenNamedService(serviceName, SERVICE_QUERY_CONFIG);
+    return opened.service && RegisteredExecutableExists(opened.service.get());
 }
 
 size_t ActiveDependentServices(const wchar_t* serviceName, wchar_t (*names)[kNameChars],
                                size_t capacity) {
-    ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
-    ScopedServiceHandle service;
-    if (manager) {
-        service.reset(OpenServiceW(manager.get(), serviceName, SERVICE_ENUMERATE_DEPENDENTS));
-    }
+    const OpenedService opened = OpenNamedService(serviceName, SERVICE_ENUMERATE_DEPENDENTS);
     // The largest buffer the call accepts; names point into it.
     constexpr DWORD kBufferBytes = 64 * 1024;
     ScopedHeapMemory buffer(HeapAlloc(GetProcessHeap(), 0, kBufferBytes));
     DWORD needed = 0;
     DWORD returned = 0;
-    if (!service || !buffer ||
-        !EnumDependentServicesW(service.get(), SERVICE_ACTIVE,
+    if (!opened.service || !buffer ||
+        !EnumDependentServicesW(opened.service.get(), SERVICE_ACTIVE,
                                 static_cast<ENUM_SERVICE_STATUSW*>(buffer.get()), kBufferBytes,
                                 &needed, &returned)) {
         return 0;
@@ -252,10 +303,11 @@ size_t ActiveDependentServices(const wchar_t* serviceName, wchar_t (*names)[kNam
 
 bool IsServiceRegistered(const wchar_t* serviceName, bool* registered) {
     *registered = false;
-    ScopedServiceHandle manager = OpenManager(SC_MANAGER_ALL_ACCESS);
-    if (!manager) {
+    const OpenedService opened = OpenNamedService(serviceName, SERVICE_QUERY_STATUS);
+    if (!opened.manager) {
         return false;
     }
-    *registered = OpenProductService(manager, serviceName).valid();
+    // Refused for another reason than its absence, the name is still taken.
+    *registered = opened.service || GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST;
     return true;
 }

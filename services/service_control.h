@@ -7,7 +7,7 @@
 
 #include "platform/text_format.h"
 
-// 60 polls of 500 ms: a service that is not stopped after 30 s counts as not stopping.
+// 60 polls of 500 ms: a service whose state has not moved for 30 s is stuck.
 constexpr int kStopPollLimit = 60;
 
 // 300 checks of 100 ms: how long another program may keep a deleted service's name.
@@ -16,7 +16,8 @@ constexpr int kMarkedForDeletePollLimit = 300;
 // Registers an automatically started own-process service running as LocalSystem,
 // display name = service name, the executable path in double quotes. An
 // existing registration is brought to exactly that, so that an upgrade never
-// depends on a deletion.
+// depends on a deletion; one deleted by someone else is waited for within the
+// bound and registered afresh. Only a name the manager does not know is created.
 bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath);
 
 // Waits, up to pollLimit checks 100 ms apart, while the service is deleted but
@@ -25,16 +26,18 @@ bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath);
 bool WaitWhileMarkedForDeletion(const wchar_t* serviceName,
                                 int pollLimit = kMarkedForDeletePollLimit);
 
-// Asks the manager to start the service; does not wait until it runs. One
-// that already runs counts as started.
-bool StartProductService(const wchar_t* serviceName);
+// Starts the service and waits while it starts; true once it runs. One still
+// stopping is first waited for as a stop is. False, with the code it stopped
+// with (or ERROR_SERVICE_NOT_ACTIVE), when it does not run after all.
+bool StartProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit);
 
 // Sends the stop request and polls every 500 ms until the service is stopped,
-// then waits up to as long again for its process to end; false
-// (ERROR_SERVICE_REQUEST_TIMEOUT) when either bound runs out. A service that is
-// already stopped counts as stopped, one already stopping is waited for, one
-// still starting is first waited for (the same bound) until it runs or stops;
-// a request refused otherwise fails.
+// for as long as its state or check point moves, then waits up to the bound
+// again for its process to end; false (ERROR_SERVICE_REQUEST_TIMEOUT) after
+// pollLimit polls without progress, five minutes in all, or when the process
+// outlives the bound. A service that is already stopped counts as stopped,
+// one already stopping is waited for, one still starting is first waited for
+// (the same bound) until it runs or stops; a request refused otherwise fails.
 bool StopProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit);
 
 // Whether the service may be running: in any state but stopped, or registered

@@ -1,9 +1,12 @@
-// A test service that answers a stop request with "stop pending" and only stops
-// several seconds later: longer than a short stop bound, short enough to clean up.
-// Started with "starting", it is "start pending" for as long instead, accepting
-// no control, and then stops at once. Started with "refuse-stop", it accepts no
-// stop request until the event "Global\\Portvane_TestLetGo" is set, and then
-// stops at once. Any own-process service may run it.
+// A test service in motion, as field machines show them; any own-process
+// service may run it. Its phase is its start argument: by default (and with
+// "stopping") it answers a stop request with "stop pending" and stops 8 s
+// later, longer than a short stop bound, short enough to clean up; "starting"
+// is "start pending" for as long instead, accepting no control, and then stops
+// at once; "refuse-stop" accepts no stop request until the event
+// "Global\\Portvane_TestLetGo" is set; "slow-stop" stops 40 s after the request,
+// its check point moving every second, as a service flushing a large database
+// does; "stuck-stop" as late with its check point never moving.
 #include <windows.h>
 
 #include <cwchar>
@@ -12,10 +15,24 @@
 
 namespace {
 
-constexpr DWORD kPendingMs = 8000;
+struct Phase {
+    const wchar_t* name;
+    DWORD startingMs;
+    DWORD stoppingMs;
+    bool checkPointMoves;
+    bool refusesStop;
+};
+
+constexpr Phase kPhases[] = {
+    {L"stopping", 0, 8000, false, false},    {L"starting", 8000, 0, false, false},
+    {L"refuse-stop", 0, 0, false, true},     {L"slow-stop", 0, 40000, true, false},
+    {L"stuck-stop", 0, 40000, false, false},
+};
+
 wchar_t g_serviceName[] = L"Portvane_TestStuck";
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 bool g_refusesStop = false;
+DWORD g_checkPoint = 0;
 ScopedKernelHandle g_stopRequested;
 
 void Report(DWORD state) {
@@ -25,6 +42,7 @@ void Report(DWORD state) {
     status.dwControlsAccepted =
         state == SERVICE_RUNNING && !g_refusesStop ? SERVICE_ACCEPT_STOP : 0;
     status.dwWaitHint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : 10000;
+    status.dwCheckPoint = g_checkPoint;
     SetServiceStatus(g_statusHandle, &status);
 }
 
@@ -37,25 +55,39 @@ DWORD WINAPI OnControl(DWORD control, DWORD, void*, void*) {
     return control == SERVICE_CONTROL_INTERROGATE ? NO_ERROR : ERROR_CALL_NOT_IMPLEMENTED;
 }
 
+const Phase& PhaseOf(DWORD argumentCount, wchar_t** arguments) {
+    for (const Phase& phase : kPhases) {
+        if (argumentCount > 1 && wcscmp(arguments[1], phase.name) == 0) {
+            return phase;
+        }
+    }
+    return kPhases[0];
+}
+
 void WINAPI ServiceMain(DWORD argumentCount, wchar_t** arguments) {
     g_statusHandle = RegisterServiceCtrlHandlerExW(g_serviceName, OnControl, nullptr);
     if (g_statusHandle == nullptr) {
         return;
     }
-    const bool starting = argumentCount > 1 && wcscmp(arguments[1], L"starting") == 0;
-    const bool refusedStop = argumentCount > 1 && wcscmp(arguments[1], L"refuse-stop") == 0;
-    g_refusesStop = refusedStop;
-    Report(starting ? SERVICE_START_PENDING : SERVICE_RUNNING);
-    Sleep(starting ? kPendingMs : 0);
+    const Phase& phase = PhaseOf(argumentCount, arguments);
+    g_refusesStop = phase.refusesStop;
+    Report(phase.startingMs > 0 ? SERVICE_START_PENDING : SERVICE_RUNNING);
+    Sleep(phase.startingMs);
     Report(SERVICE_RUNNING);
-    if (refusedStop) {
+    if (phase.refusesStop) {
         ScopedKernelHandle letGo(CreateEventW(nullptr, TRUE, FALSE, L"Global\\Portvane_TestLetGo"));
         WaitForSingleObject(letGo.get(), INFINITE);
         g_refusesStop = false;
         Report(SERVICE_RUNNING);
     }
     WaitForSingleObject(g_stopRequested.get(), INFINITE);
-    Sleep(starting || refusedStop ? 0 : kPendingMs);
+    for (DWORD waited = 0; waited < phase.stoppingMs; waited += 1000) {
+        Sleep(1000);
+        if (phase.checkPointMoves) {
+            ++g_checkPoint;
+            Report(SERVICE_STOP_PENDING);
+        }
+    }
     Report(SERVICE_STOPPED);
 }
 

@@ -74,7 +74,9 @@ struct FieldSituation {
     void (*make)(class FieldSituationScenario& scenario);
 };
 
-void PrintTo(const FieldSituation& situation, std::ostream* out) { *out << situation.name; }
+void PrintTo(const FieldSituation& situation, std::ostream* out) {
+    *out << situation.name;
+}
 
 class FieldSituationScenario : public ReinstallScenario,
                                public ::testing::WithParamInterface<FieldSituation> {
@@ -91,6 +93,14 @@ class FieldSituationScenario : public ReinstallScenario,
     // What lets go, or checks what the upgrade left alone, once it has run;
     // the last one given runs first.
     void Afterwards(std::function<void()> step) { afterwards_.push_back(std::move(step)); }
+
+    // The run after the upgrade ends with a whole installation too.
+    void UpgradeAgainAfterwards() {
+        Afterwards([this] {
+            ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+            ExpectWholeRunningInstallation();
+        });
+    }
 
   protected:
     void TearDown() override {
@@ -161,9 +171,10 @@ void StopService(const wchar_t* serviceName, DWORD startType = SERVICE_NO_CHANGE
     ASSERT_TRUE(WaitForServiceState(serviceName, awaited));
 }
 
-// Run by the test service: "starting" for 8 s (setup run right after logon),
-// "stopping" for 8 s after a stop sent just before the upgrade, or running
-// and refusing every stop request ("refuse-stop").
+// Run by the test service in the phase given (services/tests/stuck_service.cpp):
+// "starting" for 8 s (setup run right after logon), "stopping" for 8 s after a
+// stop sent just before the upgrade, or running, to refuse every stop request
+// ("refuse-stop") or to stop in 40 s once asked ("slow-stop", "stuck-stop").
 void RunServiceInMotion(const wchar_t* serviceName, const wchar_t* phase) {
     ASSERT_NO_FATAL_FAILURE(StopService(serviceName));
     ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -279,8 +290,8 @@ void HoldManyDataFiles(FieldSituationScenario& scenario) {
     const std::wstring outside = SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\users-own.txt";
     CreateDirectoryW((SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\ORBEK").c_str(), nullptr);
     CreateDirectoryW(folder.c_str(), nullptr);
-    ScopedFileHandle(CreateFileW(outside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                                 nullptr));
+    ScopedFileHandle(
+        CreateFileW(outside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     const DWORD attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
     ASSERT_TRUE(SetFileAttributesW(outside.c_str(), attributes));
     ASSERT_TRUE(CreateHardLinkW((folder + L"\\link.txt").c_str(), outside.c_str(), nullptr));
@@ -349,6 +360,18 @@ void HoldThroughTheUpgrade(FieldSituationScenario& scenario, std::shared_ptr<voi
     scenario.Afterwards([held]() mutable { held.reset(); });
 }
 
+// An administrator ran "sc delete" on both running services: they go once
+// stopped, and the upgrade registers them afresh.
+void DeleteBothRunningServices(FieldSituationScenario& scenario) {
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    for (const wchar_t* name : {kPService, kDService}) {
+        ScopedServiceHandle service(OpenServiceW(manager.get(), name, DELETE));
+        ASSERT_TRUE(DeleteService(service.get())) << GetLastError();
+        ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), QueryService(name).currentState);
+    }
+    scenario.UpgradeAgainAfterwards();
+}
+
 // A command prompt whose current folder is the install folder.
 void StandInTheInstallFolder(FieldSituationScenario& scenario) {
     wchar_t previous[MAX_PATH];
@@ -381,9 +404,9 @@ void LoadTheDiskLibrary(FieldSituationScenario& scenario) {
 
 // As most readers open a file: sharing its deletion.
 void ReadTheReadmeSharingDeletion(FieldSituationScenario& scenario) {
-    HANDLE file = CreateFileW((DefaultInstallFolder() + L"\\Readme.rtf").c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE file =
+        CreateFileW((DefaultInstallFolder() + L"\\Readme.rtf").c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     HoldThroughTheUpgrade(scenario, std::shared_ptr<void>(file, CloseHandle));
 }
@@ -401,6 +424,9 @@ const FieldSituation kFieldSituations[] = {
     {"AnotherServiceDependsOnTheFirst", MakeAServiceDependOnTheFirst},
     {"FirstServiceStillStarting", [](auto&) { RunServiceInMotion(kPService, L"starting"); }},
     {"FirstServiceStillStopping", [](auto&) { RunServiceInMotion(kPService, L"stopping"); }},
+    {"FirstServiceStopsFor40sShowingProgress",
+     [](auto&) { RunServiceInMotion(kPService, L"slow-stop"); }},
+    {"AdministratorDeletedBothRunningServices", DeleteBothRunningServices},
     {"SyncClientHoldsTheDesktopShortcut", SyncTheDesktopShortcutBack},
     {"AdministratorChangedTheFirstService", ChangeTheFirstServicesRegistration},
     {"CommandPromptInTheInstallFolder", StandInTheInstallFolder},
@@ -430,9 +456,9 @@ void MakeASubfolder(FieldSituationScenario& scenario) {
 void MakeTheSecondServiceRefuseToStop(FieldSituationScenario& scenario) {
     ASSERT_NO_FATAL_FAILURE(RunServiceInMotion(kDService, L"refuse-stop"));
     scenario.Afterwards([] {
-        SetEvent(ScopedKernelHandle(
-                     OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Global\\Portvane_TestLetGo"))
-                     .get());
+        SetEvent(
+            ScopedKernelHandle(OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Global\\Portvane_TestLetGo"))
+                .get());
     });
 }
 
@@ -442,6 +468,10 @@ const FieldSituation kRefusedSituations[] = {
     {"UserHoldsAnInstalledFile", HoldAnInstalledFile},
     {"SubfolderInTheInstallFolder", MakeASubfolder},
     {"ServiceRefusesToStop", MakeTheSecondServiceRefuseToStop},
+    // Given up on after 30 s without progress; it stops 10 s later and runs
+    // again, started by that same setup.
+    {"FirstServiceStopsFor40sWithoutProgress",
+     [](auto&) { RunServiceInMotion(kPService, L"stuck-stop"); }},
 };
 
 class RefusedUpgradeScenario : public FieldSituationScenario {};
