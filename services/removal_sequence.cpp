@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <cstring>
 #include <cwchar>
 
 #include "platform/file_in_use.h"
@@ -152,11 +153,16 @@ bool CreateAsideFolder(const wchar_t* oldInstallFolder, AsideFolder* aside) {
     return aside->handle.valid();
 }
 
-// What cannot go now (a mapped image) goes at the next restart, under its
-// name in the aside folder: the original name is the new file's by then.
-void DeleteAsideOrAtRestart(const AsideFolder& aside, HANDLE file, const wchar_t* name) {
+// A scanner may map a file for a moment, as it may open one: waited for as
+// long as the other in-use files, within one wait for all of them. What still
+// cannot go (a loaded library) goes at the next restart, under its name in the
+// aside folder: the original name is the new file's by then.
+void DeleteAsideOrAtRestart(const AsideFolder& aside, HANDLE file, const wchar_t* name,
+                            const RetryBudget& budget) {
     wchar_t path[kPathChars];
-    if (!DeleteOpenedFile(file) && JoinPath(path, aside.path, name)) {
+    if (!RetryWithin(budget, {ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED},
+                     [file] { return DeleteOpenedFile(file); }) &&
+        JoinPath(path, aside.path, name)) {
         MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
 }
@@ -165,12 +171,13 @@ void DeleteAsideOrAtRestart(const AsideFolder& aside, HANDLE file, const wchar_t
 // which needs nobody's cooperation, and is deleted where it lands. Only a
 // file that can be neither renamed nor deleted fails, naming it.
 bool MoveOldFilesAside(HeldInstallFolder* held, const AsideFolder& aside) {
+    const RetryBudget budget;
     for (size_t index = 0; index < held->count; ++index) {
         const HANDLE file = held->files[index].get();
         wchar_t asideName[16];
         FormatText(asideName, L"%u", static_cast<unsigned>(index));
         if (MoveOpenedFileInto(file, aside.handle.get(), asideName)) {
-            DeleteAsideOrAtRestart(aside, file, asideName);
+            DeleteAsideOrAtRestart(aside, file, asideName, budget);
         } else if (!DeleteOpenedFile(file)) {
             const DWORD error = GetLastError();
             AppendLogLine(L"%s\\%s を削除できません。", held->folder.path, held->names[index]);
@@ -190,20 +197,40 @@ void RemoveFolderNowOrAtRestart(const wchar_t* path) {
     }
 }
 
+// FILE_ID_INFO, which the toolchain's headers give only for Windows 8 and later.
+struct FileIdentity {
+    ULONGLONG volumeSerialNumber;
+    BYTE fileId[16];
+};
+constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
+// The 64-bit index is not unique on ReFS; the 128-bit identity is, where the
+// system has it (Windows 8 and later).
+bool SameFile(HANDLE first, HANDLE second) {
+    FileIdentity firstId;
+    FileIdentity secondId;
+    if (GetFileInformationByHandleEx(first, kFileIdInfo, &firstId, sizeof(firstId)) &&
+        GetFileInformationByHandleEx(second, kFileIdInfo, &secondId, sizeof(secondId))) {
+        return firstId.volumeSerialNumber == secondId.volumeSerialNumber &&
+               memcmp(firstId.fileId, secondId.fileId, sizeof(firstId.fileId)) == 0;
+    }
+    BY_HANDLE_FILE_INFORMATION firstInfo;
+    BY_HANDLE_FILE_INFORMATION secondInfo;
+    return GetFileInformationByHandle(first, &firstInfo) &&
+           GetFileInformationByHandle(second, &secondInfo) &&
+           firstInfo.dwVolumeSerialNumber == secondInfo.dwVolumeSerialNumber &&
+           firstInfo.nFileIndexHigh == secondInfo.nFileIndexHigh &&
+           firstInfo.nFileIndexLow == secondInfo.nFileIndexLow;
+}
+
 // Whether the held old install folder is the folder the installation is
 // about to use, whatever the entry's spelling of it (short names, "/").
 bool IsTheNewInstallFolder(const HeldFolder& oldFolder) {
     wchar_t productFolder[kPathChars];
     HeldFolder product;
-    BY_HANDLE_FILE_INFORMATION oldIdentity;
-    BY_HANDLE_FILE_INFORMATION newIdentity;
     return oldFolder.handle && GetProductFolderPath(productFolder) &&
            OpenFolderFollowingLinks(productFolder, &product) &&
-           GetFileInformationByHandle(oldFolder.handle.get(), &oldIdentity) &&
-           GetFileInformationByHandle(product.handle.get(), &newIdentity) &&
-           oldIdentity.dwVolumeSerialNumber == newIdentity.dwVolumeSerialNumber &&
-           oldIdentity.nFileIndexHigh == newIdentity.nFileIndexHigh &&
-           oldIdentity.nFileIndexLow == newIdentity.nFileIndexLow;
+           SameFile(oldFolder.handle.get(), product.handle.get());
 }
 
 // Every file directly in a data folder, as far as the budget allows: a
