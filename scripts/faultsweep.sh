@@ -33,11 +33,12 @@ export PORTVANE_BUILD_DIR="${PORTVANE_BUILD_DIR:-$PWD/build/windows}"
 point_exe="$PORTVANE_BUILD_DIR/testbed/fault_point.exe"
 
 # fault_point ARGS...: its output through a file, as Wine processes it starts
-# may hold a pipe open; its status kept.
+# may hold a pipe open; its status kept. Wine's messages go to the slot's
+# prefix folder with .wine.log appended.
 fault_point() {
     local output status
     output=$(mktemp) || return 1
-    wine "$point_exe" "$@" >"$output" 2>/dev/null </dev/null
+    wine "$point_exe" "$@" >"$output" 2>>"$WINEPREFIX.wine.log" </dev/null
     status=$?
     tr -d '\r' <"$output"
     rm -f "$output"

@@ -1,46 +1,74 @@
 // The driver's side of the fault injector: loads it into a running setup and
 // reads back its log.
+#include <windows.h>
+#include <winternl.h>
+
+#include <cwchar>
 #include <sstream>
 
 #include "testbed/driver.h"
 
 namespace {
 
-// function(argument) on a new thread of the process; its exit code, or 0.
-DWORD RunRemote(HANDLE process, const void* function, void* argument) {
-    ScopedKernelHandle thread(CreateRemoteThread(
-        process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(const_cast<void*>(function)),
-        argument, 0, nullptr));
-    DWORD code = 0;
-    if (!thread || WaitForSingleObject(thread.get(), 30000) != WAIT_OBJECT_0 ||
-        !GetExitCodeThread(thread.get(), &code)) {
-        return 0;
-    }
-    return code;
+constexpr wchar_t kInjectorVariable[] = L"PORTVANE_INJECTOR=";
+
+template <typename T>
+bool ReadRemote(HANDLE process, uintptr_t address, T* value) {
+    return ReadProcessMemory(process, reinterpret_cast<const void*>(address), value, sizeof(*value),
+                             nullptr) != FALSE;
 }
 
-bool Inject(HANDLE process) {
-    const std::wstring dll = BuildPath(L"testbed\\fault_injector.dll");
-    const SIZE_T bytes = (dll.size() + 1) * sizeof(wchar_t);
-    void* remotePath = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
-    if (remotePath == nullptr ||
-        !WriteProcessMemory(process, remotePath, dll.c_str(), bytes, nullptr)) {
-        return false;
+// Where the setup holds the value of its PORTVANE_INJECTOR: read from its
+// environment, as writing the path there would need memory allocated there,
+// one more call that Wine runs in the middle of whatever the setup is doing.
+uintptr_t RemoteInjectorPath(HANDLE process) {
+    PROCESS_BASIC_INFORMATION basic = {};
+    uintptr_t parameters = 0;
+    uintptr_t environment = 0;
+    // PEB.ProcessParameters, RTL_USER_PROCESS_PARAMETERS.Environment (32-bit).
+    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof(basic),
+                                  nullptr) != 0 ||
+        !ReadRemote(process, reinterpret_cast<uintptr_t>(basic.PebBaseAddress) + 0x10,
+                    &parameters) ||
+        !ReadRemote(process, parameters + 0x48, &environment)) {
+        return 0;
     }
-    // kernel32 lies at the same address in every process, and the hooks'
-    // entry at the same offset from the injector's base as in a copy loaded
-    // here, where nothing runs it.
-    const auto* loadLibrary = reinterpret_cast<const void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32"), "LoadLibraryW"));
-    const auto remoteBase = static_cast<uintptr_t>(RunRemote(process, loadLibrary, remotePath));
-    const HMODULE local = LoadLibraryW(dll.c_str());
-    const auto install = reinterpret_cast<uintptr_t>(
-        local != nullptr ? GetProcAddress(local, "InstallFaultHooks") : nullptr);
-    return remoteBase != 0 && install != 0 &&
-           RunRemote(process,
-                     reinterpret_cast<const void*>(remoteBase + install -
-                                                   reinterpret_cast<uintptr_t>(local)),
-                     nullptr) == 1;
+    // Page by page: the block may end just before memory that cannot be read.
+    // Each entry follows a terminator, the first one too.
+    std::wstring block(1, L'\0');
+    for (uintptr_t page = environment & ~uintptr_t{0xFFF};; page += 0x1000) {
+        wchar_t chunk[0x800];
+        if (!ReadRemote(process, page, &chunk)) {
+            return 0;
+        }
+        block.append(chunk + (page < environment ? (environment - page) / 2 : 0), chunk + 0x800);
+        const size_t found = block.find(std::wstring(1, L'\0') + kInjectorVariable);
+        if (found != std::wstring::npos && block.find(L'\0', found + 1) != std::wstring::npos) {
+            return environment + (found + wcslen(kInjectorVariable)) * sizeof(wchar_t);
+        }
+        if (block.find(std::wstring(2, L'\0')) != std::wstring::npos) {
+            return 0;
+        }
+    }
+}
+
+// LoadLibraryW of the injector, whose loading puts the hooks in, on the one
+// thread the driver starts in the setup: Wine has a thread of the setup make
+// it, in the middle of whatever the setup does, and once the setup is idle
+// that is its wait for input.
+bool Inject(const SetupProcess& setup) {
+    WaitForInputIdle(setup.process.get(), 10000);
+    const uintptr_t path = RemoteInjectorPath(setup.process.get());
+    // kernel32 lies at the same address in every process.
+    const auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "LoadLibraryW")));
+    ScopedKernelHandle thread(path == 0
+                                  ? nullptr
+                                  : CreateRemoteThread(setup.process.get(), nullptr, 0, loadLibrary,
+                                                       reinterpret_cast<void*>(path), 0, nullptr));
+    DWORD loaded = 0;
+    return thread && WaitForSingleObject(thread.get(), 30000) == WAIT_OBJECT_0 &&
+           GetExitCodeThread(thread.get(), &loaded) && loaded != 0;
 }
 
 std::wstring Utf16(const std::string& text) {
@@ -56,12 +84,18 @@ std::wstring Utf16(const std::string& text) {
 SetupProcess LaunchSetupUnderInjector(const std::wstring& plan, const std::wstring& logPath) {
     DeleteFileW(logPath.c_str());
     // Inherited by the setup, read by the injector.
-    SetEnvironmentVariableW(L"PORTVANE_FAULTS", plan.c_str());
-    SetEnvironmentVariableW(L"PORTVANE_FAULT_LOG", logPath.c_str());
+    const std::wstring variables[][2] = {
+        {L"PORTVANE_FAULTS", plan},
+        {L"PORTVANE_FAULT_LOG", logPath},
+        {L"PORTVANE_INJECTOR", BuildPath(L"testbed\\fault_injector.dll")}};
+    for (const auto& variable : variables) {
+        SetEnvironmentVariableW(variable[0].c_str(), variable[1].c_str());
+    }
     SetupProcess setup = LaunchSetup();
-    SetEnvironmentVariableW(L"PORTVANE_FAULTS", nullptr);
-    SetEnvironmentVariableW(L"PORTVANE_FAULT_LOG", nullptr);
-    if (WaitForDialog(setup.processId, L"", 30000) == nullptr || !Inject(setup.process.get())) {
+    for (const auto& variable : variables) {
+        SetEnvironmentVariableW(variable[0].c_str(), nullptr);
+    }
+    if (WaitForDialog(setup.processId, L"", 30000) == nullptr || !Inject(setup)) {
         KillIfRunning(setup);
         return SetupProcess();
     }

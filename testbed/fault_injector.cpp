@@ -1,5 +1,5 @@
 // The test bed's fault injector, loaded into the real setup by the driver once
-// its wizard shows (never shipped). It replaces the exe's imports of the install
+// its wizard is up (never shipped). It replaces the exe's imports of the install
 // worker's system calls, and what the exe looks up with GetProcAddress, with
 // wrappers that number and log each call of the worker thread and, as the plan
 // in PORTVANE_FAULTS says ("count", "fail:N", "kill:N"), fail call N or end the
@@ -333,10 +333,19 @@ struct ThreadStart {
 decltype(&_beginthreadex) g_beginThread;
 decltype(&GetProcAddress) g_getProcAddress;
 
-// The product starts no other thread with it.
+void PatchShellLinkMethods();
+
+// The product starts no other thread with it. The shell link's methods are
+// patched here, outside the loader lock, where COM may start; the worker's
+// COM is as the product left it.
 unsigned __stdcall RunWorker(void* start) {
     const ThreadStart worker = *static_cast<ThreadStart*>(start);
     delete static_cast<ThreadStart*>(start);
+    const bool comStarted = SUCCEEDED(CoInitialize(nullptr));
+    PatchShellLinkMethods();
+    if (comStarted) {
+        CoUninitialize();
+    }
     g_plan.worker = GetCurrentThreadId();
     return worker.entry(worker.argument);
 }
@@ -416,11 +425,11 @@ void PatchImports(BYTE* base) {
 
 // Every shell link shares its class's vtables: those of one made here are the
 // product's too.
-bool PatchShellLinkMethods() {
+void PatchShellLinkMethods() {
     IUnknown* link = nullptr;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                 reinterpret_cast<void**>(&link)))) {
-        return false;
+        return;
     }
     for (Call* call = g_calls; call->name != nullptr; ++call) {
         IUnknown* face = nullptr;
@@ -434,14 +443,17 @@ bool PatchShellLinkMethods() {
         face->Release();
     }
     link->Release();
-    return true;
 }
 
 }  // namespace
 
-// Run by the driver on a thread of its own in the setup, after LoadLibraryW:
-// outside the loader lock, where COM may start. 1 once the hooks are in.
-extern "C" __declspec(dllexport) DWORD WINAPI InstallFaultHooks(void*) {
+// Loaded by the driver with LoadLibraryW on a thread of the setup (the one
+// call it makes there: Wine runs it in the middle of whatever the setup does).
+// Fails the load when the hooks cannot be put in.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
+    if (reason != DLL_PROCESS_ATTACH) {
+        return TRUE;
+    }
     wchar_t plan[32] = L"";
     wchar_t logPath[MAX_PATH] = L"";
     GetEnvironmentVariableW(L"PORTVANE_FAULTS", plan, 32);
@@ -453,11 +465,6 @@ extern "C" __declspec(dllexport) DWORD WINAPI InstallFaultHooks(void*) {
                              OPEN_ALWAYS, 0, nullptr);
     Remember(HKEY_LOCAL_MACHINE, "HKLM");
     Remember(HKEY_CURRENT_USER, "HKCU");
-    const bool comStarted = SUCCEEDED(CoInitialize(nullptr));
-    const bool linked = PatchShellLinkMethods();
-    if (comStarted) {
-        CoUninitialize();
-    }
     PatchImports(reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr)));
-    return g_plan.log != INVALID_HANDLE_VALUE && linked && g_beginThread != nullptr ? 1 : 0;
+    return g_plan.log != INVALID_HANDLE_VALUE && g_beginThread != nullptr;
 }
