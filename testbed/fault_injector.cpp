@@ -325,6 +325,37 @@ Call g_calls[] = {
     {},
 };
 
+void Replace(void** slot, void* replacement) {
+    DWORD protection = 0;
+    VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection);
+    *slot = replacement;
+    VirtualProtect(slot, sizeof(*slot), protection, &protection);
+}
+
+// Every shell link shares its class's vtables: those of one made here are the
+// product's too.
+void PatchShellLinkMethods() {
+    IUnknown* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                reinterpret_cast<void**>(&link)))) {
+        return;
+    }
+    for (Call* call = g_calls; call->name != nullptr; ++call) {
+        IUnknown* face = nullptr;
+        if (call->interfaceId == nullptr ||
+            FAILED(link->QueryInterface(*call->interfaceId, reinterpret_cast<void**>(&face)))) {
+            continue;
+        }
+        void** vtable = *reinterpret_cast<void***>(face);
+        if (vtable[call->slot] != call->wrapper) {
+            call->original = vtable[call->slot];
+            Replace(&vtable[call->slot], call->wrapper);
+        }
+        face->Release();
+    }
+    link->Release();
+}
+
 struct ThreadStart {
     unsigned(__stdcall* entry)(void*);
     void* argument;
@@ -332,8 +363,6 @@ struct ThreadStart {
 
 decltype(&_beginthreadex) g_beginThread;
 decltype(&GetProcAddress) g_getProcAddress;
-
-void PatchShellLinkMethods();
 
 // The product starts no other thread with it. The shell link's methods are
 // patched here, outside the loader lock, where COM may start; the worker's
@@ -372,13 +401,6 @@ FARPROC WINAPI FindFunction(HMODULE module, LPCSTR name) {
     }
     call->original = reinterpret_cast<void*>(found);
     return reinterpret_cast<FARPROC>(call->wrapper);
-}
-
-void Replace(void** slot, void* replacement) {
-    DWORD protection = 0;
-    VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection);
-    *slot = replacement;
-    VirtualProtect(slot, sizeof(*slot), protection, &protection);
 }
 
 // Keeps the original in *original and gives the replacement, for the calls
@@ -421,28 +443,6 @@ void PatchImports(BYTE* base) {
             }
         }
     }
-}
-
-// Every shell link shares its class's vtables: those of one made here are the
-// product's too.
-void PatchShellLinkMethods() {
-    IUnknown* link = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                reinterpret_cast<void**>(&link)))) {
-        return;
-    }
-    for (Call* call = g_calls; call->name != nullptr; ++call) {
-        IUnknown* face = nullptr;
-        if (call->interfaceId == nullptr ||
-            FAILED(link->QueryInterface(*call->interfaceId, reinterpret_cast<void**>(&face)))) {
-            continue;
-        }
-        void** vtable = *reinterpret_cast<void***>(face);
-        call->original = vtable[call->slot];
-        Replace(&vtable[call->slot], call->wrapper);
-        face->Release();
-    }
-    link->Release();
 }
 
 }  // namespace
