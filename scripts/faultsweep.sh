@@ -111,6 +111,9 @@ if ((in_slot)); then
     exit
 fi
 
+# No more slots than points, which --only and a small sample know beforehand.
+[[ -n "$only" ]] && slots=2
+((sample > 0 && sample < slots)) && slots=$sample
 scripts/install-deps.sh || exit 1
 scripts/build.sh || exit 1
 # shellcheck source=testbed/wine-testbed.sh
