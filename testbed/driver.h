@@ -21,6 +21,24 @@ std::wstring BuildPath(const std::wstring& relative);
 SetupProcess LaunchProgram(const std::wstring& exePath, const std::wstring& arguments = L"");
 SetupProcess LaunchSetup();
 
+// The setup with the fault injector (testbed/fault_injector.cpp) loaded once its
+// wizard shows. plan: "count" numbers and logs every system call of the install
+// worker into logPath (replaced), "fail:N" also makes call N fail, "kill:N" ends
+// the setup at call N. No process when the injection failed.
+SetupProcess LaunchSetupUnderInjector(const std::wstring& plan, const std::wstring& logPath);
+
+// One line of the injector's log; calls repeated back to back on the same
+// argument (polls, retries) share a number.
+struct LoggedCall {
+    int number = 0;
+    std::wstring function;
+    std::wstring argument;  // for ChangeServiceConfig2W the info level
+    std::wstring result;    // hexadecimal
+    DWORD error = 0;        // the last error after the call
+    std::wstring outcome;   // "failed", "killed", or empty
+};
+std::vector<LoggedCall> ReadCallLog(const std::wstring& logPath);
+
 // The DPI of programs started from now on (Wine reads LogPixels at a process's start).
 void SetLogPixels(DWORD dpi);
 

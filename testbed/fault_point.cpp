@@ -1,0 +1,229 @@
+// One point of the fault sweep (scripts/faultsweep.sh), in the slot it runs in,
+// from a whole running installation:
+//   fault_point install            a fresh installation; fails unless whole
+//   fault_point count LOG          an upgrade under the injector: "calls counted: C"
+//   fault_point fail:N|kill:N LOG  an upgrade with call N failed, or the setup
+//                                  killed at it, then one more plain run
+// A point prints one line and exits with kLeftNoService and kNotHealed as found.
+#include <cstdio>
+#include <string>
+
+#include "payload/module_table.h"
+#include "setup/resource_ids.h"
+#include "testbed/driver.h"
+#include "testbed/product_state.h"
+#include "testbed/test_helpers.h"
+
+namespace {
+
+constexpr DWORD kPageTimeoutMs = 10000;
+constexpr DWORD kInstallTimeoutMs = 120000;
+constexpr int kLeftNoService = 1;
+constexpr int kNotHealed = 2;
+
+// The promise: a failed call leaves both services running, or the setup ends
+// installed. Excepted are the calls that can only fail once nothing can run:
+// the entry's function, made after `after` on the same argument when given.
+struct Exception {
+    const wchar_t* function;
+    const wchar_t* after;
+    const char* reason;
+};
+const Exception kExceptions[] = {
+    {L"CreateServiceW", nullptr, "the service's earlier registration is gone: none can run"},
+    {L"StartServiceW", L"CreateServiceW", "starts a service registered anew: none ran before"},
+};
+
+const std::wstring kBothRunning = std::wstring(kPService) + L"+" + kDService;
+
+enum class Shown { kCompletion, kFailure, kNone };
+const char* const kShownNames[] = {"completion", "failure", "none"};
+
+void Print(const std::wstring& text) {
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], bytes, nullptr, nullptr);
+    printf("%s\n", utf8.c_str());
+    fflush(stdout);
+}
+
+std::wstring Wide(const char* text) {
+    return std::wstring(text, text + strlen(text));
+}
+
+// Clicks and waits until the page title changes.
+bool Advance(HWND wizard, int id) {
+    const std::wstring title = ControlText(wizard, IDC_PAGE_TITLE);
+    return WaitUntil([&] { return IsControlEnabled(wizard, id); }, kPageTimeoutMs) &&
+           Click(wizard, id) &&
+           WaitUntil([&] { return ControlText(wizard, IDC_PAGE_TITLE) != title; }, kPageTimeoutMs);
+}
+
+// From the welcome page to the installation's end: the page it showed, or
+// none when the setup ended (killed) or hung, when it is killed; the wizard
+// is closed after.
+Shown Install(SetupProcess& setup, bool* hung = nullptr) {
+    HWND wizard = WaitForDialog(setup.processId, L"", 30000);
+    Shown shown = Shown::kNone;
+    if (wizard != nullptr && Advance(wizard, IDC_NEXT) && Click(wizard, IDC_AGREE) &&
+        Advance(wizard, IDC_NEXT) && Advance(wizard, IDC_NEXT)) {
+        WaitUntil(
+            [&] {
+                shown = IsControlVisible(wizard, IDC_LAUNCH_CHECK) ? Shown::kCompletion
+                        : IsControlVisible(wizard, IDC_COPY_LOG)   ? Shown::kFailure
+                                                                   : Shown::kNone;
+                return shown != Shown::kNone || WaitForExit(setup, 0) != STILL_ACTIVE;
+            },
+            kInstallTimeoutMs);
+    }
+    if (shown != Shown::kNone) {
+        Click(wizard, IDC_NEXT);
+        WaitForExit(setup, 30000);
+    }
+    if (hung != nullptr) {
+        *hung = WaitForExit(setup, 0) == STILL_ACTIVE;
+    }
+    KillIfRunning(setup);
+    return shown;
+}
+
+// Until no service of the product is starting or stopping any more: nothing
+// else changes them once the setup has shown its page or ended.
+void WaitForServicesToSettle() {
+    WaitUntil(
+        [] {
+            for (const wchar_t* service : {kPService, kDService}) {
+                const DWORD state = QueryService(service).currentState;
+                if (state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        10000);
+}
+
+std::wstring RunningServices() {
+    WaitForServicesToSettle();
+    std::wstring running;
+    for (const wchar_t* service : {kPService, kDService}) {
+        if (QueryService(service).currentState == SERVICE_RUNNING) {
+            running += (running.empty() ? L"" : L"+") + std::wstring(service);
+        }
+    }
+    return running.empty() ? L"none" : running;
+}
+
+// What a whole running installation lacks, as a fresh one has it: empty when whole.
+std::wstring Missing() {
+    WaitForServicesToSettle();
+    std::wstring missing;
+    const std::wstring folder = DefaultInstallFolder();
+    for (const PayloadModule* module = kModuleTable; module->fileName != nullptr; ++module) {
+        if (!PathExists(folder + L"\\" + module->fileName)) {
+            missing += std::wstring(L" ") + module->fileName;
+        }
+    }
+    for (const wchar_t* service : {kPService, kDService}) {
+        const ServiceInfo info = QueryService(service);
+        if (info.currentState != SERVICE_RUNNING || info.startType != SERVICE_AUTO_START ||
+            info.binaryPath != L"\"" + folder + L"\\" + service + L".exe\"") {
+            missing += std::wstring(L" ") + service;
+        }
+    }
+    for (const std::wstring& link : {StartMenuShortcutPath(), DesktopShortcutPath()}) {
+        if (!PathExists(link)) {
+            missing += L" " + link;
+        }
+    }
+    if (ProductUninstallEntries() != 1 ||
+        ValueCount(HKEY_LOCAL_MACHINE, kUninstallEntryKey) != 11) {
+        missing += L" uninstall entry";
+    }
+    return missing;
+}
+
+const Exception* ExceptionFor(const std::vector<LoggedCall>& calls, const LoggedCall& failed) {
+    for (const Exception& exception : kExceptions) {
+        bool earlier = exception.after == nullptr;
+        for (const LoggedCall& call : calls) {
+            earlier = earlier || (call.number < failed.number && call.function == exception.after &&
+                                  call.argument == failed.argument);
+        }
+        if (failed.function == exception.function && earlier) {
+            return &exception;
+        }
+    }
+    return nullptr;
+}
+
+int RunPoint(const std::wstring& plan, const std::wstring& logPath) {
+    SetupProcess setup = LaunchSetupUnderInjector(plan, logPath);
+    if (!setup.process) {
+        Print(L"point " + plan + L": the injector could not be loaded");
+        return kNotHealed;
+    }
+    bool hung = false;
+    const Shown shown = Install(setup, &hung);
+    const std::wstring running = RunningServices();
+    // A completion page with less than a whole installation is worth knowing:
+    // a failure reported as success.
+    const std::wstring missingAfter = shown == Shown::kCompletion ? Missing() : L"";
+    const std::vector<LoggedCall> calls = ReadCallLog(logPath);
+    const bool failing = plan[0] == L'f';
+    LoggedCall point;
+    for (const LoggedCall& call : calls) {
+        if (!call.outcome.empty()) {
+            point = call;
+        }
+    }
+    SetupProcess healing = LaunchSetup();
+    const Shown healed = Install(healing);
+    const std::wstring missing = Missing();
+    const Exception* exception = point.function.empty() ? nullptr : ExceptionFor(calls, point);
+    const bool leftNoService = failing && shown != Shown::kCompletion && running != kBothRunning;
+    std::wstring verdict = leftNoService && exception != nullptr
+                               ? L"excepted: " + Wide(exception->reason)
+                           : leftNoService ? L"LEFT NO SERVICE"
+                                           : L"kept";
+    const bool whole = healed == Shown::kCompletion && missing.empty();
+    if (!whole) {
+        verdict += L", NOT HEALED (" + Wide(kShownNames[static_cast<int>(healed)]) + missing + L")";
+    }
+    Print(L"point " + plan + L"\t" +
+          (point.function.empty() ? L"(not reached)" : point.function + L" " + point.argument) +
+          L"\tshown " + Wide(kShownNames[static_cast<int>(shown)]) + (hung ? L" (hung)" : L"") +
+          (missingAfter.empty() ? L"" : L" (missing" + missingAfter + L")") + L"\trunning " +
+          running + L"\t" + verdict);
+    return (leftNoService && exception == nullptr ? kLeftNoService : 0) | (whole ? 0 : kNotHealed);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring command = argc > 1 ? argv[1] : L"";
+    const std::wstring logPath = argc > 2 ? argv[2] : L"";
+    if (command == L"install") {
+        ResetProductState();
+        SetupProcess setup = LaunchSetup();
+        const bool shown = Install(setup) == Shown::kCompletion;
+        const std::wstring missing = Missing();
+        const bool whole = shown && missing.empty();
+        Print(whole ? L"installed" : L"not installed:" + missing);
+        return whole ? 0 : kNotHealed;
+    }
+    if (command == L"count") {
+        SetupProcess setup = LaunchSetupUnderInjector(L"count", logPath);
+        const Shown shown = setup.process ? Install(setup) : Shown::kNone;
+        const std::vector<LoggedCall> calls = ReadCallLog(logPath);
+        Print(L"calls counted: " + std::to_wstring(calls.empty() ? 0 : calls.back().number));
+        return shown == Shown::kCompletion && Missing().empty() ? 0 : kNotHealed;
+    }
+    if (command.size() > 5 &&
+        (command.rfind(L"fail:", 0) == 0 || command.rfind(L"kill:", 0) == 0)) {
+        return RunPoint(command, logPath);
+    }
+    Print(L"usage: fault_point install | count LOG | fail:N LOG | kill:N LOG");
+    return 64;
+}
