@@ -94,6 +94,16 @@ class FieldSituationScenario : public ReinstallScenario,
     // the last one given runs first.
     void Afterwards(std::function<void()> step) { afterwards_.push_back(std::move(step)); }
 
+    // An upgrade through the wizard to resultTitle under the fault injector
+    // (testbed/fault_injector.cpp) with plan; the calls its worker made.
+    void UpgradeUnderInjector(const std::wstring& plan, const wchar_t* resultTitle,
+                              std::vector<LoggedCall>* calls) {
+        const std::wstring log = L"C:\\portvane-calls.log";
+        ASSERT_NO_FATAL_FAILURE(StartWizard([&] { return LaunchSetupUnderInjector(plan, log); }));
+        ASSERT_NO_FATAL_FAILURE(InstallTo(resultTitle));
+        *calls = ReadCallLog(log);
+    }
+
     // The run after the upgrade ends with a whole installation too.
     void UpgradeAgainAfterwards() {
         Afterwards([this] {
@@ -589,6 +599,63 @@ TEST_F(FieldSituationScenario, FailedCopyAfterTheStopLeavesTheServicesRunning) {
                                       .find(readme + L" をコピーできません。\n"));
     CloseAndExpectExit(ERROR_INSTALL_FAILURE);
     ASSERT_TRUE(RunUnix("chattr", "-i", readme));
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    ExpectWholeRunningInstallation();
+}
+
+// A kept registration is written only where it differs from a fresh one. Wine
+// reads the description and the pre-shutdown time, and takes Wine's three
+// minutes for the default as Windows 7 does: an untouched upgrade writes
+// neither, one over an administrator's description just that.
+TEST_F(FieldSituationScenario, KeptRegistrationsAreWrittenOnlyWhereTheyDiffer) {
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    for (const bool described : {false, true}) {
+        if (described) {
+            ASSERT_NO_FATAL_FAILURE(ChangeTheFirstServicesRegistration(*this));
+        }
+        std::vector<LoggedCall> calls;
+        ASSERT_NO_FATAL_FAILURE(UpgradeUnderInjector(L"count", kDoneTitle, &calls));
+        CloseAndExpectExit();
+        std::wstring levels;
+        for (const LoggedCall& call : calls) {
+            levels += call.function == L"ChangeServiceConfig2W" ? call.argument + L" " : L"";
+        }
+        EXPECT_EQ(described ? L"1 " : L"", levels);
+        ExpectWholeRunningInstallation();
+    }
+}
+
+// A tightened access list may deny the open of a kept service (Wine checks
+// none: the injector denies it). The log says so, not the "already exists" of
+// a create; both services run again, and the next run installs.
+TEST_F(FieldSituationScenario, DeniedOpenOfAKeptServiceIsLoggedAsDenied) {
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    std::vector<LoggedCall> calls;
+    ASSERT_NO_FATAL_FAILURE(UpgradeUnderInjector(L"count", kDoneTitle, &calls));
+    CloseAndExpectExit();
+    // The installation's open: the last one its reconfiguration follows.
+    int point = 0;
+    for (size_t index = 1; index < calls.size(); ++index) {
+        if (calls[index].function == L"ChangeServiceConfigW" &&
+            calls[index - 1].function == L"OpenServiceW" &&
+            calls[index - 1].argument == kPService) {
+            point = calls[index - 1].number;
+        }
+    }
+    ASSERT_NE(0, point);
+    ASSERT_NO_FATAL_FAILURE(
+        UpgradeUnderInjector(L"fail:" + std::to_wstring(point), kFailedTitle, &calls));
+    const std::wstring log = WithoutCarriageReturns(ControlText(wizard_, IDC_VIEWER));
+    EXPECT_NE(std::wstring::npos,
+              log.find(std::wstring(kPService) + L" をインストールできません。\n" +
+                       WithoutCarriageReturns(OsMessageLine(ERROR_ACCESS_DENIED))))
+        << ::testing::PrintToString(log);
+    EXPECT_EQ(std::wstring::npos,
+              log.find(WithoutCarriageReturns(OsMessageLine(ERROR_SERVICE_EXISTS))));
+    CloseAndExpectExit(ERROR_INSTALL_FAILURE);
+    for (const wchar_t* service : {kPService, kDService}) {
+        EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING)) << service;
+    }
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     ExpectWholeRunningInstallation();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <initializer_list>
 #include <string>
 
@@ -120,8 +121,8 @@ class WizardScenario : public SetupScenario {
         SetupScenario::TearDown();
     }
 
-    void StartWizard() {
-        setup_ = LaunchSetup();
+    void StartWizard(const std::function<SetupProcess()>& launch = LaunchSetup) {
+        setup_ = launch();
         wizard_ = WaitForDialog(setup_.processId, kCaptionText, kStartTimeoutMs);
         ASSERT_NE(nullptr, wizard_) << "the wizard did not open";
         ASSERT_TRUE(WaitForTitle(kWelcomeTitle, kStartTimeoutMs));
