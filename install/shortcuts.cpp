@@ -44,7 +44,11 @@ bool CreateShortcut(const wchar_t* linkPath, const wchar_t* targetPath) {
         if (FAILED(step)) {
             throw 0;
         }
-        link.get()->SetPath(targetPath);
+        // A link saved without its target would open nothing.
+        step = link.get()->SetPath(targetPath);
+        if (FAILED(step)) {
+            throw 0;
+        }
         step =
             link.get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.receive()));
         if (FAILED(step)) {

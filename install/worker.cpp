@@ -39,12 +39,13 @@ void LogPathTooLong(const wchar_t* format, const wchar_t* folder, const wchar_t*
     AppendOsMessage();
 }
 
-// An existing file or folder of that name is used as it is. A folder just
-// removed while another program still held it is waited for a moment.
+// An existing file or folder of that name is used as it is, also when only
+// the create finds it. A folder just removed while another program still held
+// it is waited for a moment.
 bool EnsureFolder(const wchar_t* path) {
     return RetryWhileFileInUse([path] {
         return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ||
-               CreateDirectoryW(path, nullptr) != FALSE;
+               CreateDirectoryW(path, nullptr) != FALSE || GetLastError() == ERROR_ALREADY_EXISTS;
     });
 }
 

@@ -39,6 +39,21 @@ void StopDependents(const wchar_t* serviceName) {
     }
 }
 
+// A failure after the old files left and before the new ones landed (the
+// folders, the first copies) would leave nothing to start: the new executable
+// from the staging folder takes the registered place, when that is empty and
+// named as the component's file.
+void RestoreMissingExecutable(const ComponentRow& row) {
+    wchar_t registered[kPathChars];
+    wchar_t staged[kPathChars];
+    if (RegisteredExecutable(row.serviceName, registered) &&
+        _wcsicmp(PathFindFileNameW(registered), row.fileName) == 0 &&
+        GetFileAttributesW(registered) == INVALID_FILE_ATTRIBUTES &&
+        JoinPath(staged, g_stagingFolderPath, row.fileName)) {
+        CopyFileW(staged, registered, TRUE);
+    }
+}
+
 bool StartLogged(const wchar_t* serviceName) {
     if (StartProductService(serviceName)) {
         return true;
@@ -136,7 +151,11 @@ void StartComponentsAfterFailure() {
         return;
     }
     for (const ComponentRow& row : kComponentTable) {
-        if (ComponentApplies(row) && IsStartable(row.serviceName)) {
+        if (!ComponentApplies(row)) {
+            continue;
+        }
+        RestoreMissingExecutable(row);
+        if (IsStartable(row.serviceName)) {
             StartLogged(row.serviceName);
         }
     }

@@ -21,8 +21,9 @@ bool StopComponents();
 bool ComponentsFreeOfDeletion();
 
 // After a failure that followed StopComponents: starts every applicable
-// service that is registered and whose file is in place, logging each start
-// that fails, and the dependents. Does nothing when nothing was stopped.
+// service that is registered and whose file is in place (the new one from
+// the staging folder where the old one has gone), logging each start that
+// fails, and the dependents. Does nothing when nothing was stopped.
 void StartComponentsAfterFailure();
 
 // Starts again, logging each failure, the dependent services StopComponents

@@ -120,7 +120,7 @@ bool IsMarkedForDeletion(SC_HANDLE service) {
            GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
 }
 
-bool RegisteredExecutableExists(SC_HANDLE service) {
+bool RegisteredExecutablePath(SC_HANDLE service, wchar_t (&path)[kPathChars]) {
     alignas(QUERY_SERVICE_CONFIGW) BYTE buffer[kConfigBytes];
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
     DWORD needed = 0;
@@ -133,12 +133,7 @@ bool RegisteredExecutableExists(SC_HANDLE service) {
     const wchar_t* command = config->lpBinaryPathName;
     const bool quoted = command[0] == L'"';
     const wchar_t* end = quoted ? wcschr(command + 1, L'"') : command + wcslen(command);
-    wchar_t path[kPathChars];
-    if (end == nullptr || (quoted && end[1] != L'\0') ||
-        !FormatText(path, L"%.*s", static_cast<int>(end - command - (quoted ? 1 : 0)),
-                    command + (quoted ? 1 : 0))) {
-        return false;
-    }
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return end != nullptr && (!quoted || end[1] == L'\0') &&
+           FormatText(path, L"%.*s", static_cast<int>(end - command - (quoted ? 1 : 0)),
+                      command + (quoted ? 1 : 0));
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "platform/text_format.h"
+
 // Sets every setting CreateServiceW sets (own process, automatic start, normal
 // error control, the command, no group, no dependencies, LocalSystem, the
 // display name), and resets each optional one a fresh service lacks where the
@@ -16,5 +18,6 @@ bool ConfigureAsFresh(SC_HANDLE service, const wchar_t* displayName, const wchar
 // of nothing is refused then (ERROR_SERVICE_MARKED_FOR_DELETE).
 bool IsMarkedForDeletion(SC_HANDLE service);
 
-// True when the file the registered command starts exists. Needs SERVICE_QUERY_CONFIG.
-bool RegisteredExecutableExists(SC_HANDLE service);
+// The file the registered command starts, as setup registers commands; false
+// for another command. Needs SERVICE_QUERY_CONFIG.
+bool RegisteredExecutablePath(SC_HANDLE service, wchar_t (&path)[kPathChars]);

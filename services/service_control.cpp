@@ -272,9 +272,18 @@ bool MayBeRunning(const wchar_t* serviceName) {
     return GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST;
 }
 
-bool IsStartable(const wchar_t* serviceName) {
+bool RegisteredExecutable(const wchar_t* serviceName, wchar_t (&path)[kPathChars]) {
     const OpenedService opened = OpenNamedService(serviceName, SERVICE_QUERY_CONFIG);
-    return opened.service && RegisteredExecutableExists(opened.service.get());
+    return opened.service && RegisteredExecutablePath(opened.service.get(), path);
+}
+
+bool IsStartable(const wchar_t* serviceName) {
+    wchar_t path[kPathChars];
+    if (!RegisteredExecutable(serviceName, path)) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 size_t ActiveDependentServices(const wchar_t* serviceName, wchar_t (*names)[kNameChars],

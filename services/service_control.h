@@ -44,6 +44,10 @@ bool StopProductService(const wchar_t* serviceName, int pollLimit = kStopPollLim
 // but its state cannot be read. False when it is not registered.
 bool MayBeRunning(const wchar_t* serviceName);
 
+// The file the service's registered command starts; false when it is not
+// registered or its command is not one setup registers.
+bool RegisteredExecutable(const wchar_t* serviceName, wchar_t (&path)[kPathChars]);
+
 // Whether the service is registered and the file its command starts exists.
 bool IsStartable(const wchar_t* serviceName);
 
