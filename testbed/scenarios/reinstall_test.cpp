@@ -71,15 +71,14 @@ class ReinstallScenario : public WizardScenario {
 // whole, running installation just before setup runs again.
 struct FieldSituation {
     const char* name;
-    void (*make)(class FieldSituationScenario& scenario);
+    void (*make)(class FieldScenario& scenario);
 };
 
 void PrintTo(const FieldSituation& situation, std::ostream* out) {
     *out << situation.name;
 }
 
-class FieldSituationScenario : public ReinstallScenario,
-                               public ::testing::WithParamInterface<FieldSituation> {
+class FieldScenario : public ReinstallScenario {
   public:
     // Something another program holds during the upgrade, let go after a while.
     template <typename Hold>
@@ -167,6 +166,9 @@ class FieldSituationScenario : public ReinstallScenario,
     SetupProcess other_;
 };
 
+class FieldSituationScenario : public FieldScenario,
+                               public ::testing::WithParamInterface<FieldSituation> {};
+
 // As "net stop" does it, after the start type is changed when asked.
 void StopService(const wchar_t* serviceName, DWORD startType = SERVICE_NO_CHANGE,
                  DWORD awaited = SERVICE_STOPPED) {
@@ -206,24 +208,24 @@ void RunServiceInMotion(const wchar_t* serviceName, const wchar_t* phase) {
     }
 }
 
-void StopFirstService(FieldSituationScenario&) {
+void StopFirstService(FieldScenario&) {
     StopService(kPService);
 }
 
-void DisableAndStopFirstService(FieldSituationScenario&) {
+void DisableAndStopFirstService(FieldScenario&) {
     StopService(kPService, SERVICE_DISABLED);
 }
 
 // Killed after the first service started: the second never ran, and neither the
 // shortcuts nor the uninstall entry were written.
-void KillSetupBetweenTheServices(FieldSituationScenario&) {
+void KillSetupBetweenTheServices(FieldScenario&) {
     ASSERT_NO_FATAL_FAILURE(StopService(kDService));
     DeleteFileW(StartMenuShortcutPath().c_str());
     DeleteFileW(DesktopShortcutPath().c_str());
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallEntryKey));
 }
 
-void StopServicesAndDeleteTheFolder(FieldSituationScenario&) {
+void StopServicesAndDeleteTheFolder(FieldScenario&) {
     ASSERT_NO_FATAL_FAILURE(StopService(kPService));
     ASSERT_NO_FATAL_FAILURE(StopService(kDService));
     const std::wstring folder = DefaultInstallFolder();
@@ -238,7 +240,7 @@ void StopServicesAndDeleteTheFolder(FieldSituationScenario&) {
 
 // The Services console opened the first service before setup started and lets go
 // 5 s after the removal stopped it, and so after it was deleted.
-void HoldTheFirstServiceOpen(FieldSituationScenario& scenario) {
+void HoldTheFirstServiceOpen(FieldScenario& scenario) {
     ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     ScopedServiceHandle service(OpenServiceW(manager.get(), kPService, SERVICE_QUERY_STATUS));
     ASSERT_TRUE(service.valid());
@@ -255,13 +257,13 @@ void HoldTheFirstServiceOpen(FieldSituationScenario& scenario) {
     });
 }
 
-void MakeAFileReadOnly(FieldSituationScenario&) {
+void MakeAFileReadOnly(FieldScenario&) {
     SetFileAttributesW((DefaultInstallFolder() + L"\\Readme.rtf").c_str(), FILE_ATTRIBUTE_READONLY);
 }
 
 // Opened when the wizard shows its first page: the removal reaches the file
 // about 0.1 s after the click on Next, too soon to be caught after the click.
-void ScanAFileDuringTheUpgrade(FieldSituationScenario& scenario) {
+void ScanAFileDuringTheUpgrade(FieldScenario& scenario) {
     scenario.HoldFor(1500, [] {
         WaitUntil(
             [] {
@@ -276,7 +278,7 @@ void ScanAFileDuringTheUpgrade(FieldSituationScenario& scenario) {
 
 // A sync client writes the desktop shortcut back as soon as the removal deleted
 // it and holds it for 1.5 s, while the new one is to be saved.
-void SyncTheDesktopShortcutBack(FieldSituationScenario& scenario) {
+void SyncTheDesktopShortcutBack(FieldScenario& scenario) {
     scenario.HoldFor(1500, [] {
         const std::wstring link = DesktopShortcutPath();
         WaitUntil([&] { return !PathExists(link); }, kInstallTimeoutMs);
@@ -286,7 +288,7 @@ void SyncTheDesktopShortcutBack(FieldSituationScenario& scenario) {
 }
 
 // A setup ended while it wrote the uninstall entry.
-void LeaveOnlyTheEntrysName(FieldSituationScenario&) {
+void LeaveOnlyTheEntrysName(FieldScenario&) {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, L"DisplayName", REG_SZ, L"Portvane",
                     18);
@@ -295,7 +297,7 @@ void LeaveOnlyTheEntrysName(FieldSituationScenario&) {
 // Users may create files in the common data folder: 200 of them, held, and a
 // hard link to a read-only file of the user's elsewhere, whose attributes the
 // removal must leave as they are.
-void HoldManyDataFiles(FieldSituationScenario& scenario) {
+void HoldManyDataFiles(FieldScenario& scenario) {
     const std::wstring folder = DataFolder(CSIDL_COMMON_APPDATA);
     const std::wstring outside = SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\users-own.txt";
     CreateDirectoryW((SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\ORBEK").c_str(), nullptr);
@@ -324,7 +326,7 @@ void HoldManyDataFiles(FieldSituationScenario& scenario) {
 // refuses to stop a service while such a service runs, and it must run again
 // afterwards. (Wine stops the first one anyway, and its service manager lists
 // no dependent services.)
-void MakeAServiceDependOnTheFirst(FieldSituationScenario& scenario) {
+void MakeAServiceDependOnTheFirst(FieldScenario& scenario) {
     static constexpr wchar_t kDependent[] = L"Portvane_TestDependent";
     ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     const std::wstring command = L"\"" + BuildPath(L"payload-files\\Portvane_DService.exe") + L"\"";
@@ -341,7 +343,7 @@ void MakeAServiceDependOnTheFirst(FieldSituationScenario& scenario) {
 
 // An administrator set the first service to start by hand, described it and
 // made it depend on the second.
-void ChangeTheFirstServicesRegistration(FieldSituationScenario&) {
+void ChangeTheFirstServicesRegistration(FieldScenario&) {
     ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     ScopedServiceHandle service(OpenServiceW(manager.get(), kPService, SERVICE_CHANGE_CONFIG));
     ASSERT_TRUE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START,
@@ -355,7 +357,7 @@ void ChangeTheFirstServicesRegistration(FieldSituationScenario&) {
 // What a standard user's program holds through the upgrade, let go of
 // afterwards (the deleter); once Wine has restarted, carrying out what was
 // left for the restart, nothing of the old installation is left.
-void HoldThroughTheUpgrade(FieldSituationScenario& scenario, std::shared_ptr<void> held) {
+void HoldThroughTheUpgrade(FieldScenario& scenario, std::shared_ptr<void> held) {
     scenario.Afterwards([] {
         const SetupProcess restart = LaunchProgram(L"C:\\windows\\system32\\wineboot.exe", L"-r");
         EXPECT_EQ(0u, WaitForExit(restart, kStartTimeoutMs));
@@ -372,7 +374,7 @@ void HoldThroughTheUpgrade(FieldSituationScenario& scenario, std::shared_ptr<voi
 
 // An administrator ran "sc delete" on both running services: they go once
 // stopped, and the upgrade registers them afresh.
-void DeleteBothRunningServices(FieldSituationScenario& scenario) {
+void DeleteBothRunningServices(FieldScenario& scenario) {
     ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     for (const wchar_t* name : {kPService, kDService}) {
         ScopedServiceHandle service(OpenServiceW(manager.get(), name, DELETE));
@@ -383,7 +385,7 @@ void DeleteBothRunningServices(FieldSituationScenario& scenario) {
 }
 
 // A command prompt whose current folder is the install folder.
-void StandInTheInstallFolder(FieldSituationScenario& scenario) {
+void StandInTheInstallFolder(FieldScenario& scenario) {
     wchar_t previous[MAX_PATH];
     ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, previous));
     ASSERT_TRUE(SetCurrentDirectoryW(DefaultInstallFolder().c_str()));
@@ -395,7 +397,7 @@ void StandInTheInstallFolder(FieldSituationScenario& scenario) {
 }
 
 // As the Services console does, for longer than any wait of setup's.
-void KeepTheFirstServiceOpen(FieldSituationScenario& scenario) {
+void KeepTheFirstServiceOpen(FieldScenario& scenario) {
     ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     SC_HANDLE service = OpenServiceW(manager.get(), kPService, SERVICE_QUERY_STATUS);
     ASSERT_NE(nullptr, service);
@@ -404,7 +406,7 @@ void KeepTheFirstServiceOpen(FieldSituationScenario& scenario) {
                           }));
 }
 
-void LoadTheDiskLibrary(FieldSituationScenario& scenario) {
+void LoadTheDiskLibrary(FieldScenario& scenario) {
     HMODULE library = LoadLibraryW((DefaultInstallFolder() + L"\\DiskInfo.dll").c_str());
     ASSERT_NE(nullptr, library);
     HoldThroughTheUpgrade(scenario, std::shared_ptr<void>(library, [](void* module) {
@@ -413,7 +415,7 @@ void LoadTheDiskLibrary(FieldSituationScenario& scenario) {
 }
 
 // As most readers open a file: sharing its deletion.
-void ReadTheReadmeSharingDeletion(FieldSituationScenario& scenario) {
+void ReadTheReadmeSharingDeletion(FieldScenario& scenario) {
     HANDLE file =
         CreateFileW((DefaultInstallFolder() + L"\\Readme.rtf").c_str(), GENERIC_READ,
                     FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -447,7 +449,7 @@ const FieldSituation kFieldSituations[] = {
 
 // A standard user holds an installed file, as anyone may read one in Program
 // Files, until told to let go.
-void HoldAnInstalledFile(FieldSituationScenario& scenario) {
+void HoldAnInstalledFile(FieldScenario& scenario) {
     const std::wstring readme = DefaultInstallFolder() + L"\\Readme.rtf";
     auto held = std::make_shared<ScopedFileHandle>(CreateFileW(
         readme.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -455,7 +457,7 @@ void HoldAnInstalledFile(FieldSituationScenario& scenario) {
     scenario.Afterwards([held] { held->reset(); });
 }
 
-void MakeASubfolder(FieldSituationScenario& scenario) {
+void MakeASubfolder(FieldScenario& scenario) {
     const std::wstring subfolder = DefaultInstallFolder() + L"\\logs";
     ASSERT_TRUE(CreateDirectoryW(subfolder.c_str(), nullptr));
     scenario.Afterwards([subfolder] { RemoveDirectoryW(subfolder.c_str()); });
@@ -463,7 +465,7 @@ void MakeASubfolder(FieldSituationScenario& scenario) {
 
 // The second service refuses to stop until it is let go; the first, stopped
 // by then, must run again.
-void MakeTheSecondServiceRefuseToStop(FieldSituationScenario& scenario) {
+void MakeTheSecondServiceRefuseToStop(FieldScenario& scenario) {
     ASSERT_NO_FATAL_FAILURE(RunServiceInMotion(kDService, L"refuse-stop"));
     scenario.Afterwards([] {
         SetEvent(
@@ -485,6 +487,56 @@ const FieldSituation kRefusedSituations[] = {
 };
 
 class RefusedUpgradeScenario : public FieldSituationScenario {};
+
+// One call of an upgrade made to fail by the fault injector: the last call
+// isPoint picks in a counted upgrade, and what the failure page's log says.
+struct InjectedFault {
+    const char* name;
+    bool (*isPoint)(const std::vector<LoggedCall>& calls, size_t index);
+    std::wstring (*logged)();
+};
+
+void PrintTo(const InjectedFault& fault, std::ostream* out) {
+    *out << fault.name;
+}
+
+const InjectedFault kInjectedFaults[] = {
+    // A tightened access list may deny it (Wine checks none): not reported as
+    // the "already exists" of a create.
+    {"DeniedOpenOfAKeptService",
+     [](const std::vector<LoggedCall>& calls, size_t index) {
+         return index + 1 < calls.size() && calls[index].function == L"OpenServiceW" &&
+                calls[index].argument == kPService &&
+                calls[index + 1].function == L"ChangeServiceConfigW";
+     },
+     [] {
+         return std::wstring(kPService) + L" をインストールできません。\n" +
+                WithoutCarriageReturns(OsMessageLine(ERROR_ACCESS_DENIED));
+     }},
+    // After the removal moved the old service files aside, before the new
+    // ones are copied: the folders' first lookup of Program Files.
+    {"FolderLookupAfterTheRemoval",
+     [](const std::vector<LoggedCall>& calls, size_t index) {
+         return index > 0 && calls[index].function == L"SHGetFolderPathW" &&
+                calls[index].argument == L"38" && calls[index - 1].function == L"RegDeleteKeyW";
+     },
+     [] { return std::wstring(); }},
+    // Saved without its target, the link would open nothing.
+    {"ShortcutTarget",
+     [](const std::vector<LoggedCall>& calls, size_t index) {
+         return calls[index].function == L"IShellLinkW::SetPath" &&
+                std::none_of(calls.begin(), calls.begin() + index, [](const LoggedCall& call) {
+                    return call.function == L"IShellLinkW::SetPath";
+                });
+     },
+     [] {
+         return StartMenuShortcutPath() + L" を作成できません。\n" +
+                WithoutCarriageReturns(OsMessageLine(ERROR_OUTOFMEMORY));
+     }},
+};
+
+class InjectedFaultScenario : public FieldScenario,
+                              public ::testing::WithParamInterface<InjectedFault> {};
 
 }  // namespace
 
@@ -625,31 +677,20 @@ TEST_F(FieldSituationScenario, KeptRegistrationsAreWrittenOnlyWhereTheyDiffer) {
     }
 }
 
-// A tightened access list may deny the open of a kept service (Wine checks
-// none: the injector denies it). The log says so, not the "already exists" of
-// a create; both services run again, and the next run installs.
-TEST_F(FieldSituationScenario, DeniedOpenOfAKeptServiceIsLoggedAsDenied) {
+TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunInstalls) {
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     std::vector<LoggedCall> calls;
     ASSERT_NO_FATAL_FAILURE(UpgradeUnderInjector(L"count", kDoneTitle, &calls));
     CloseAndExpectExit();
-    // The installation's open: the last one its reconfiguration follows.
     int point = 0;
-    for (size_t index = 1; index < calls.size(); ++index) {
-        if (calls[index].function == L"ChangeServiceConfigW" &&
-            calls[index - 1].function == L"OpenServiceW" &&
-            calls[index - 1].argument == kPService) {
-            point = calls[index - 1].number;
-        }
+    for (size_t index = 0; index < calls.size(); ++index) {
+        point = GetParam().isPoint(calls, index) ? calls[index].number : point;
     }
     ASSERT_NE(0, point);
     ASSERT_NO_FATAL_FAILURE(
         UpgradeUnderInjector(L"fail:" + std::to_wstring(point), kFailedTitle, &calls));
     const std::wstring log = WithoutCarriageReturns(ControlText(wizard_, IDC_VIEWER));
-    EXPECT_NE(std::wstring::npos,
-              log.find(std::wstring(kPService) + L" をインストールできません。\n" +
-                       WithoutCarriageReturns(OsMessageLine(ERROR_ACCESS_DENIED))))
-        << ::testing::PrintToString(log);
+    EXPECT_NE(std::wstring::npos, log.find(GetParam().logged())) << ::testing::PrintToString(log);
     EXPECT_EQ(std::wstring::npos,
               log.find(WithoutCarriageReturns(OsMessageLine(ERROR_SERVICE_EXISTS))));
     CloseAndExpectExit(ERROR_INSTALL_FAILURE);
@@ -659,6 +700,9 @@ TEST_F(FieldSituationScenario, DeniedOpenOfAKeptServiceIsLoggedAsDenied) {
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     ExpectWholeRunningInstallation();
 }
+
+INSTANTIATE_TEST_SUITE_P(Injected, InjectedFaultScenario, ::testing::ValuesIn(kInjectedFaults),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(ReinstallScenario, SecondRunReplacesARunningInstallationWhole) {
     ASSERT_EQ(nullptr, GetShellWindow());
