@@ -488,11 +488,16 @@ const FieldSituation kRefusedSituations[] = {
 
 class RefusedUpgradeScenario : public FieldSituationScenario {};
 
-// One call of an upgrade made to fail by the fault injector: the last call
-// isPoint picks in a counted upgrade, and what the failure page's log says.
+// One call of an upgrade made to fail by the fault injector: in a counted
+// upgrade, the last call of function on argument (any, when null) that the
+// call previous follows or the call next precedes (either, when null); and
+// what the failure page's log then says.
 struct InjectedFault {
     const char* name;
-    bool (*isPoint)(const std::vector<LoggedCall>& calls, size_t index);
+    const wchar_t* function;
+    const wchar_t* argument;
+    const wchar_t* previous;
+    const wchar_t* next;
     std::wstring (*logged)();
 };
 
@@ -503,34 +508,19 @@ void PrintTo(const InjectedFault& fault, std::ostream* out) {
 const InjectedFault kInjectedFaults[] = {
     // A tightened access list may deny it (Wine checks none): not reported as
     // the "already exists" of a create.
-    {"DeniedOpenOfAKeptService",
-     [](const std::vector<LoggedCall>& calls, size_t index) {
-         return index + 1 < calls.size() && calls[index].function == L"OpenServiceW" &&
-                calls[index].argument == kPService &&
-                calls[index + 1].function == L"ChangeServiceConfigW";
-     },
+    {"DeniedOpenOfAKeptService", L"OpenServiceW", kPService, nullptr, L"ChangeServiceConfigW",
      [] {
          return std::wstring(kPService) + L" をインストールできません。\n" +
                 WithoutCarriageReturns(OsMessageLine(ERROR_ACCESS_DENIED));
      }},
     // After the removal moved the old service files aside, before the new
     // ones are copied: the folders' first lookup of Program Files.
-    {"FolderLookupAfterTheRemoval",
-     [](const std::vector<LoggedCall>& calls, size_t index) {
-         return index > 0 && calls[index].function == L"SHGetFolderPathW" &&
-                calls[index].argument == L"38" && calls[index - 1].function == L"RegDeleteKeyW";
-     },
+    {"FolderLookupAfterTheRemoval", L"SHGetFolderPathW", L"38", L"RegDeleteKeyW", nullptr,
      [] { return std::wstring(); }},
     // Saved without its target, the link would open nothing.
-    {"ShortcutTarget",
-     [](const std::vector<LoggedCall>& calls, size_t index) {
-         return calls[index].function == L"IShellLinkW::SetPath" &&
-                std::none_of(calls.begin(), calls.begin() + index, [](const LoggedCall& call) {
-                    return call.function == L"IShellLinkW::SetPath";
-                });
-     },
+    {"ShortcutTarget", L"IShellLinkW::SetPath", nullptr, nullptr, nullptr,
      [] {
-         return StartMenuShortcutPath() + L" を作成できません。\n" +
+         return DesktopShortcutPath() + L" を作成できません。\n" +
                 WithoutCarriageReturns(OsMessageLine(ERROR_OUTOFMEMORY));
      }},
 };
@@ -682,15 +672,22 @@ TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunIn
     std::vector<LoggedCall> calls;
     ASSERT_NO_FATAL_FAILURE(UpgradeUnderInjector(L"count", kDoneTitle, &calls));
     CloseAndExpectExit();
+    const InjectedFault& fault = GetParam();
+    const auto is = [&](size_t index, const wchar_t* function) {
+        return function == nullptr || (index < calls.size() && calls[index].function == function);
+    };
     int point = 0;
-    for (size_t index = 0; index < calls.size(); ++index) {
-        point = GetParam().isPoint(calls, index) ? calls[index].number : point;
+    for (size_t index = 1; index < calls.size(); ++index) {
+        const bool matches = is(index, fault.function) && is(index - 1, fault.previous) &&
+                             is(index + 1, fault.next) &&
+                             (fault.argument == nullptr || calls[index].argument == fault.argument);
+        point = matches ? calls[index].number : point;
     }
     ASSERT_NE(0, point);
     ASSERT_NO_FATAL_FAILURE(
         UpgradeUnderInjector(L"fail:" + std::to_wstring(point), kFailedTitle, &calls));
     const std::wstring log = WithoutCarriageReturns(ControlText(wizard_, IDC_VIEWER));
-    EXPECT_NE(std::wstring::npos, log.find(GetParam().logged())) << ::testing::PrintToString(log);
+    EXPECT_NE(std::wstring::npos, log.find(fault.logged())) << ::testing::PrintToString(log);
     EXPECT_EQ(std::wstring::npos,
               log.find(WithoutCarriageReturns(OsMessageLine(ERROR_SERVICE_EXISTS))));
     CloseAndExpectExit(ERROR_INSTALL_FAILURE);
