@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "platform/scoped_handle.h"
 #include "platform/text_format.h"
 #include "services/service_configuration.h"
@@ -59,23 +61,33 @@ OpenedService OpenNamedService(const wchar_t* serviceName, DWORD access,
 bool IsStopping(DWORD state) {
     return state == SERVICE_STOP_PENDING;
 }
+// On its way to running (or to paused): it accepts no stop until it arrives.
 bool IsStarting(DWORD state) {
-    return state == SERVICE_START_PENDING;
+    return state == SERVICE_START_PENDING || state == SERVICE_CONTINUE_PENDING ||
+           state == SERVICE_PAUSE_PENDING;
+}
+// Before a start: whatever is pending ends in a state the start can act on.
+bool IsPending(DWORD state) {
+    return IsStopping(state) || IsStarting(state);
 }
 bool IsNotStopped(DWORD state) {
     return state != SERVICE_STOPPED;
 }
 
 // Polls while waiting(state) holds, as the documented pattern does: on while
-// the state or the check point moves, given up after pollLimit polls with
-// neither moving (ERROR_SERVICE_REQUEST_TIMEOUT), or at the cap. False too
-// when the status cannot be read; status holds the last one read.
+// the state or the check point moves, given up when neither has moved for the
+// longer of pollLimit polls and the service's own wait hint
+// (ERROR_SERVICE_REQUEST_TIMEOUT), or at the cap. False too when the status
+// cannot be read; status holds the last one read.
 bool WaitWhile(SC_HANDLE service, bool (*waiting)(DWORD), int pollLimit, SERVICE_STATUS* status) {
     if (!QueryServiceStatus(service, status)) {
         return false;
     }
     for (int poll = 0, still = 0; waiting(status->dwCurrentState); ++poll) {
-        if (still >= pollLimit || poll >= kPendingPollCap) {
+        const DWORD hintPolls =
+            (status->dwWaitHint + kStopPollMilliseconds - 1) / kStopPollMilliseconds;
+        if (static_cast<DWORD>(still) >= (std::max)(static_cast<DWORD>(pollLimit), hintPolls) ||
+            poll >= kPendingPollCap) {
             SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
             return false;
         }
@@ -92,13 +104,14 @@ bool WaitWhile(SC_HANDLE service, bool (*waiting)(DWORD), int pollLimit, SERVICE
 }
 
 // The process of a running own-process service. Opened before the stop request,
-// so that its id cannot meanwhile come to name another process.
+// so that its id cannot meanwhile come to name another process. A process
+// shared with other services runs on after this one stops: nothing to wait for.
 ScopedKernelHandle OpenServiceProcess(SC_HANDLE service) {
     SERVICE_STATUS_PROCESS status = {};
     DWORD needed = 0;
     if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                               sizeof(status), &needed) ||
-        status.dwProcessId == 0) {
+        status.dwProcessId == 0 || (status.dwServiceType & SERVICE_WIN32_OWN_PROCESS) == 0) {
         return ScopedKernelHandle();
     }
     return ScopedKernelHandle(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
@@ -118,12 +131,15 @@ bool AlreadyStopped(SC_HANDLE service) {
     return false;
 }
 
-// A service still starting accepts no stop (Windows answers 1061, Wine 1052)
-// until it runs or gives up: it is waited for, as a stop is, and asked again.
-// One already stopping needs no second request; the caller's wait waits it out.
-bool RequestStop(SC_HANDLE service, int pollLimit) {
+// A service still starting (or pausing, or continuing) accepts no stop
+// (Windows answers 1061, Wine 1052) until it arrives: it is waited for, as a
+// stop is, and asked again. One already stopping needs no second request; the
+// caller's wait waits it out. *accepted tells whether it is now on its way to
+// stopped, whatever the wait for that later shows.
+bool RequestStop(SC_HANDLE service, int pollLimit, bool* accepted) {
     SERVICE_STATUS status = {};
-    if (ControlService(service, SERVICE_CONTROL_STOP, &status) || AlreadyStopped(service)) {
+    *accepted = ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
+    if (*accepted || AlreadyStopped(service)) {
         return true;
     }
     const DWORD refusal = GetLastError();
@@ -133,8 +149,9 @@ bool RequestStop(SC_HANDLE service, int pollLimit) {
     if (!WaitWhile(service, IsStarting, pollLimit, &status)) {
         return false;
     }
-    return status.dwCurrentState == SERVICE_STOP_PENDING ||
-           ControlService(service, SERVICE_CONTROL_STOP, &status) || AlreadyStopped(service);
+    *accepted = status.dwCurrentState == SERVICE_STOP_PENDING ||
+                ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
+    return *accepted || AlreadyStopped(service);
 }
 
 // Why a service that was to run does not: the code it stopped with, or that
@@ -206,6 +223,28 @@ bool WaitWhileMarkedForDeletion(const wchar_t* serviceName, int pollLimit) {
     return true;
 }
 
+namespace {
+
+// Without a status to go by: the start is sent all the same, and only a
+// refusal counts; "already running" may then be believed.
+bool StartUnseen(SC_HANDLE service) {
+    return StartServiceW(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+}
+
+// A paused service is continued rather than started: a start answers
+// "already running" and leaves it paused.
+bool RequestStart(const OpenedService& opened, const wchar_t* serviceName, DWORD state) {
+    if (state != SERVICE_PAUSED) {
+        return StartServiceW(opened.service.get(), 0, nullptr) != FALSE;
+    }
+    const ScopedServiceHandle resumer(
+        OpenServiceW(opened.manager.get(), serviceName, SERVICE_PAUSE_CONTINUE));
+    SERVICE_STATUS status = {};
+    return resumer && ControlService(resumer.get(), SERVICE_CONTROL_CONTINUE, &status) != FALSE;
+}
+
+}  // namespace
+
 bool StartProductService(const wchar_t* serviceName, int pollLimit) {
     ResultError result;
     const OpenedService opened =
@@ -219,15 +258,16 @@ bool StartProductService(const wchar_t* serviceName, int pollLimit) {
     // running" and starts nothing: the stop is waited out first, and the
     // answer is believed only once the state says so.
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-        if (!WaitWhile(service, IsStopping, pollLimit, &status)) {
-            return result.Take(false);
+        if (!WaitWhile(service, IsPending, pollLimit, &status)) {
+            return result.Take(GetLastError() != ERROR_SERVICE_REQUEST_TIMEOUT &&
+                               StartUnseen(service));
         }
-        const bool requested = StartServiceW(service, 0, nullptr) != FALSE;
+        const bool requested = RequestStart(opened, serviceName, status.dwCurrentState);
         if (!requested && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
             return result.Take(false);
         }
         if (!WaitWhile(service, IsStarting, pollLimit, &status)) {
-            return result.Take(false);
+            return result.Take(GetLastError() != ERROR_SERVICE_REQUEST_TIMEOUT);
         }
         if (status.dwCurrentState == SERVICE_RUNNING) {
             return result.Take(true);
@@ -241,8 +281,11 @@ bool StartProductService(const wchar_t* serviceName, int pollLimit) {
     return result.Take(false);
 }
 
-bool StopProductService(const wchar_t* serviceName, int pollLimit) {
+bool StopProductService(const wchar_t* serviceName, int pollLimit, bool* accepted) {
     ResultError result;
+    bool acceptedHere = false;
+    bool& stopAccepted = accepted != nullptr ? *accepted : acceptedHere;
+    stopAccepted = false;
     const OpenedService opened = OpenNamedService(serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS);
     if (!opened.service) {
         return result.Take(false);
@@ -250,7 +293,8 @@ bool StopProductService(const wchar_t* serviceName, int pollLimit) {
     const SC_HANDLE service = opened.service.get();
     const ScopedKernelHandle process = OpenServiceProcess(service);
     SERVICE_STATUS status = {};
-    if (!RequestStop(service, pollLimit) || !WaitWhile(service, IsNotStopped, pollLimit, &status)) {
+    if (!RequestStop(service, pollLimit, &stopAccepted) ||
+        !WaitWhile(service, IsNotStopped, pollLimit, &status)) {
         return result.Take(false);
     }
     // Windows lets the process run on after it reports stopped (a runtime

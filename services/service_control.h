@@ -7,7 +7,8 @@
 
 #include "platform/text_format.h"
 
-// 60 polls of 500 ms: a service whose state has not moved for 30 s is stuck.
+// 60 polls of 500 ms: a service whose state has not moved for 30 s, nor for
+// as long as its own wait hint asks, is stuck.
 constexpr int kStopPollLimit = 60;
 
 // 300 checks of 100 ms: how long another program may keep a deleted service's name.
@@ -26,19 +27,27 @@ bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath);
 bool WaitWhileMarkedForDeletion(const wchar_t* serviceName,
                                 int pollLimit = kMarkedForDeletePollLimit);
 
-// Starts the service and waits while it starts; true once it runs. One still
-// stopping is first waited for as a stop is. False, with the code it stopped
-// with (or ERROR_SERVICE_NOT_ACTIVE), when it does not run after all.
+// Starts the service, or continues it when paused, and waits while it
+// starts; true once it runs. One still stopping (or pausing) is first waited
+// for as a stop is. False, with the code it stopped with (or
+// ERROR_SERVICE_NOT_ACTIVE), when it does not run after all. A status that
+// cannot be read does not keep the start from being sent; only its refusal
+// then fails.
 bool StartProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit);
 
 // Sends the stop request and polls every 500 ms until the service is stopped,
 // for as long as its state or check point moves, then waits up to the bound
-// again for its process to end; false (ERROR_SERVICE_REQUEST_TIMEOUT) after
-// pollLimit polls without progress, five minutes in all, or when the process
-// outlives the bound. A service that is already stopped counts as stopped,
-// one already stopping is waited for, one still starting is first waited for
-// (the same bound) until it runs or stops; a request refused otherwise fails.
-bool StopProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit);
+// again for its process to end, when it has one of its own; false
+// (ERROR_SERVICE_REQUEST_TIMEOUT) when neither moved for the longer of
+// pollLimit polls and the service's wait hint, after five minutes in all, or
+// when the process outlives the bound. A service that is already stopped
+// counts as stopped, one already stopping is waited for, one still starting,
+// pausing or continuing is first waited for (the same bound) until it arrives;
+// a paused one is stopped as a running one; a request refused otherwise fails.
+// *accepted, when given, tells whether the service was sent on its way to
+// stopped, whether or not it got there within the bound.
+bool StopProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit,
+                        bool* accepted = nullptr);
 
 // Whether the service may be running: in any state but stopped, or registered
 // but its state cannot be read. False when it is not registered.
