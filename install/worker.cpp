@@ -127,7 +127,9 @@ bool RemoveEarlierInstallation() {
     if (!InstallVolumeHasRoom() || !ComponentsFreeOfDeletion()) {
         return false;
     }
-    if (RemovePreviousInstallation()) {
+    // The folders are made before the first stop: one that cannot be made then
+    // refuses the upgrade with the old installation still running.
+    if (RemovePreviousInstallation(CreateInstallFolders)) {
         return true;
     }
     AppendLogLine(L"アンインストール処理に失敗しました。");
@@ -135,21 +137,24 @@ bool RemoveEarlierInstallation() {
 }
 
 bool CreateInstallFolders() {
+    // Set only once both folders are there: made before the removal's first
+    // stop, the path stays what a failure after it starts the services from.
+    wchar_t makerFolder[kPathChars];
+    wchar_t productFolder[kPathChars];
     // A maker folder that cannot be made fails without a line of its own.
-    if (!GetMakerFolderPath(g_installFolderPath) || !EnsureFolder(g_installFolderPath)) {
+    if (!GetMakerFolderPath(makerFolder) || !EnsureFolder(makerFolder)) {
         return false;
     }
-    wchar_t makerFolder[kPathChars];
-    wcscpy_s(makerFolder, g_installFolderPath);
-    if (!GetProductFolderPath(g_installFolderPath)) {
+    if (!GetProductFolderPath(productFolder)) {
         LogPathTooLong(L"%s\\%s を作成できません。", makerFolder, kProductWord);
         return false;
     }
-    if (!EnsureFolder(g_installFolderPath)) {
-        AppendLogLine(L"%s を作成できません。", g_installFolderPath);
+    if (!EnsureFolder(productFolder)) {
+        AppendLogLine(L"%s を作成できません。", productFolder);
         AppendOsMessage();
         return false;
     }
+    wcscpy_s(g_installFolderPath, productFolder);
     return true;
 }
 

@@ -16,7 +16,8 @@ struct InstallRun {
 // The steps, in the order of the sequence. Each logs its own failure lines and
 // returns false; the sequence ends at the first one that fails.
 // The first also checks, before it removes anything, that the ten files fit
-// and that no product service is deleted but still held by another program.
+// and that no product service is deleted but still held by another program,
+// and makes the install folders before an earlier installation's services stop.
 // After a failure the worker starts the product services that can run.
 bool RemoveEarlierInstallation();
 bool CreateInstallFolders();

@@ -6,6 +6,7 @@
 
 #include <cwchar>
 
+#include "platform/file_in_use.h"
 #include "platform/text_format.h"
 #include "services/component_table.h"
 #include "services/service_control.h"
@@ -33,25 +34,37 @@ void StopDependents(const wchar_t* serviceName) {
     wchar_t names[kDependentCapacity][kNameChars];
     const size_t count = ActiveDependentServices(serviceName, names, kDependentCapacity);
     for (size_t index = 0; index < count && g_stoppedDependentCount < kDependentCapacity; ++index) {
-        if (StopProductService(names[index])) {
+        // Sent on its way, it is started again even when its stop outlasts the bound.
+        bool accepted = false;
+        if (StopProductService(names[index], kStopPollLimit, &accepted) || accepted) {
             FormatText(g_stoppedDependents[g_stoppedDependentCount++], L"%s", names[index]);
         }
     }
 }
 
-// A failure after the old files left and before the new ones landed (the
-// folders, the first copies) would leave nothing to start: the new executable
-// from the staging folder takes the registered place, when that is empty and
-// named as the component's file.
-void RestoreMissingExecutable(const ComponentRow& row) {
-    wchar_t registered[kPathChars];
+// Set once the removal has moved the old files away: a folder it then removes
+// may be made again by anyone, and must never hold a service's executable.
+bool g_oldExecutablesGone = false;
+
+// The new executable in the install folder (copied from the staging folder
+// when it is not there yet: the failure came before its copy) and the
+// registration naming it. False, with the last error, when either fails.
+bool PutNewExecutableInPlace(const ComponentRow& row) {
+    wchar_t installed[kPathChars];
     wchar_t staged[kPathChars];
-    if (RegisteredExecutable(row.serviceName, registered) &&
-        _wcsicmp(PathFindFileNameW(registered), row.fileName) == 0 &&
-        GetFileAttributesW(registered) == INVALID_FILE_ATTRIBUTES &&
-        JoinPath(staged, g_stagingFolderPath, row.fileName)) {
-        CopyFileW(staged, registered, TRUE);
+    if (!ComponentExecutablePath(g_installFolderPath, row.fileName, installed) ||
+        !JoinPath(staged, g_stagingFolderPath, row.fileName)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
     }
+    const bool inPlace = RetryWhileFileInUse([&] {
+        return GetFileAttributesW(installed) != INVALID_FILE_ATTRIBUTES ||
+               CopyFileW(staged, installed, TRUE) != FALSE || GetLastError() == ERROR_FILE_EXISTS;
+    });
+    wchar_t registered[kPathChars];
+    return inPlace && ((RegisteredExecutable(row.serviceName, registered) &&
+                        _wcsicmp(registered, installed) == 0) ||
+                       InstallService(row.serviceName, installed));
 }
 
 bool StartLogged(const wchar_t* serviceName) {
@@ -146,6 +159,10 @@ bool ComponentsFreeOfDeletion() {
     return true;
 }
 
+void ForgetOldExecutables() {
+    g_oldExecutablesGone = true;
+}
+
 void StartComponentsAfterFailure() {
     if (!g_componentsStopped) {
         return;
@@ -154,10 +171,14 @@ void StartComponentsAfterFailure() {
         if (!ComponentApplies(row)) {
             continue;
         }
-        RestoreMissingExecutable(row);
-        if (IsStartable(row.serviceName)) {
-            StartLogged(row.serviceName);
+        const bool startable =
+            (!g_oldExecutablesGone && IsStartable(row.serviceName)) || PutNewExecutableInPlace(row);
+        if (!startable) {
+            AppendLogLine(L"%s を開始できません。", row.serviceName);
+            AppendOsMessage();
+            continue;
         }
+        StartLogged(row.serviceName);
     }
     StartStoppedDependents();
 }

@@ -20,10 +20,17 @@ bool StopComponents();
 // false. One that runs is left to the stop and the installation.
 bool ComponentsFreeOfDeletion();
 
+// Called once the old installation's files have left: from then on no
+// service is started from where they were, which another program may fill.
+void ForgetOldExecutables();
+
 // After a failure that followed StopComponents: starts every applicable
-// service that is registered and whose file is in place (the new one from
-// the staging folder where the old one has gone), logging each start that
-// fails, and the dependents. Does nothing when nothing was stopped.
+// service, and the dependents. Until the old files left, a service whose
+// registered file is in place starts as it was; otherwise (and from then on
+// always) the new executable is put in the install folder from the staging
+// folder where it is not there yet, and the registration is pointed at it, or
+// made afresh. Logs each service that does not run. Does nothing when nothing
+// was stopped.
 void StartComponentsAfterFailure();
 
 // Starts again, logging each failure, the dependent services StopComponents

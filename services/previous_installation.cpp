@@ -93,14 +93,14 @@ bool DefaultRemovalContext(const wchar_t* productFolder, const wchar_t* uninstal
 
 }  // namespace
 
-bool RemovePreviousInstallation() {
+bool RemovePreviousInstallation(bool (*beforeFirstStop)()) {
     RemovalContext context;
     wchar_t entryName[kEntryNameChars];
     const bool entryFound = FindUninstallEntry(entryName);
     const LONG read = entryFound ? ReadUninstallEntry(entryName, &context)
                                  : static_cast<LONG>(ERROR_FILE_NOT_FOUND);
     if (read == ERROR_SUCCESS) {
-        return RunRemovalSequence(context);
+        return RunRemovalSequence(context, beforeFirstStop);
     }
     if (read != ERROR_FILE_NOT_FOUND) {
         return false;
@@ -115,7 +115,7 @@ bool RemovePreviousInstallation() {
     // Services registered but no folder known: nothing safe to remove.
     return DefaultRemovalContext(productFolder, entryFound ? entryName : kUninstallKeyName,
                                  &context) &&
-           RunRemovalSequence(context);
+           RunRemovalSequence(context, beforeFirstStop);
 }
 
 bool FindPreviousInstallFolder(wchar_t (&folder)[kPathChars]) {

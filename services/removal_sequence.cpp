@@ -329,7 +329,7 @@ bool DeleteUninstallKey(const ScopedRegistryKey& uninstallRoot, const wchar_t* u
 
 }  // namespace
 
-bool RunRemovalSequence(const RemovalContext& context) {
+bool RunRemovalSequence(const RemovalContext& context, bool (*beforeFirstStop)()) {
     // Nothing is rolled back, so what can fail is found out before the first
     // service stops: past that point only what needs nobody's cooperation is
     // done (renames, reconfiguration), and a failure leaves the services to
@@ -345,8 +345,14 @@ bool RunRemovalSequence(const RemovalContext& context) {
         LogFolderRefusal(context.oldInstallFolder, nullptr);
         return false;
     }
+    if (beforeFirstStop != nullptr && !beforeFirstStop()) {
+        return false;
+    }
     const bool stopped = StopComponents();
     const bool moved = stopped && MoveOldFilesAside(&oldFolder, aside);
+    if (moved) {
+        ForgetOldExecutables();
+    }
     if (aside.handle) {
         aside.handle.reset();
         RemoveFolderNowOrAtRestart(aside.path);

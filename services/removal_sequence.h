@@ -8,4 +8,6 @@
 // folders and the uninstall entry. False, after logging, when the old install
 // folder stays or the entry cannot be deleted; false without a line when the
 // Uninstall key cannot be opened. The product's settings keys are not touched.
-bool RunRemovalSequence(const RemovalContext& context);
+// beforeFirstStop (when given) is the caller's last check before the services
+// stop; its false ends the removal with nothing changed.
+bool RunRemovalSequence(const RemovalContext& context, bool (*beforeFirstStop)());
