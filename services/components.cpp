@@ -10,6 +10,7 @@
 #include "platform/text_format.h"
 #include "services/component_table.h"
 #include "services/service_control.h"
+#include "services/stopped_dependents.h"
 #include "setup/install_log.h"
 #include "setup/process_state.h"
 
@@ -20,9 +21,7 @@ namespace {
 // Other programs' services that depend on a product service: Windows refuses
 // to stop a service while they run (1051). Stopped for the upgrade, in the
 // order Windows gives, and started again in the reverse order.
-constexpr size_t kDependentCapacity = 16;
-wchar_t g_stoppedDependents[kDependentCapacity][kNameChars];
-size_t g_stoppedDependentCount = 0;
+DependentList g_stoppedDependents = {};
 
 // Set once the removal has stopped the product's services: from then on a
 // failure must give back every service that can run.
@@ -33,11 +32,12 @@ bool g_componentsStopped = false;
 void StopDependents(const wchar_t* serviceName) {
     wchar_t names[kDependentCapacity][kNameChars];
     const size_t count = ActiveDependentServices(serviceName, names, kDependentCapacity);
-    for (size_t index = 0; index < count && g_stoppedDependentCount < kDependentCapacity; ++index) {
-        // Sent on its way, it is started again even when its stop outlasts the bound.
-        bool accepted = false;
-        if (StopProductService(names[index], kStopPollLimit, &accepted) || accepted) {
-            FormatText(g_stoppedDependents[g_stoppedDependentCount++], L"%s", names[index]);
+    for (size_t index = 0; index < count; ++index) {
+        // Listed before it stops, so that no end of this run can forget it;
+        // one that did not stop after all is running when it is started.
+        if (AddDependent(&g_stoppedDependents, names[index])) {
+            WriteDependentJournal(g_stoppedDependents);
+            StopProductService(names[index]);
         }
     }
 }
@@ -184,9 +184,19 @@ void StartComponentsAfterFailure() {
 }
 
 void StartStoppedDependents() {
-    while (g_stoppedDependentCount > 0) {
-        StartLogged(g_stoppedDependents[--g_stoppedDependentCount]);
+    ReadDependentJournal(&g_stoppedDependents);
+    if (g_stoppedDependents.count == 0) {
+        return;
     }
+    DependentList notStarted = {};
+    while (g_stoppedDependents.count > 0) {
+        const wchar_t* name = g_stoppedDependents.names[--g_stoppedDependents.count];
+        if (!StartLogged(name)) {
+            AddDependent(&notStarted, name);
+        }
+    }
+    g_stoppedDependents = notStarted;
+    WriteDependentJournal(g_stoppedDependents);
 }
 
 bool AnyComponentRegistered() {

@@ -34,7 +34,9 @@ void ForgetOldExecutables();
 void StartComponentsAfterFailure();
 
 // Starts again, logging each failure, the dependent services StopComponents
-// stopped; once the new services run, or after the stop failed.
+// stopped, and those an earlier run stopped and left listed (it was ended half
+// way); once the new services run, or after the stop failed. One that does not
+// start stays listed for the next run.
 void StartStoppedDependents();
 
 // True when the service manager knows at least one applicable service.

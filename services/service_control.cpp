@@ -134,12 +134,10 @@ bool AlreadyStopped(SC_HANDLE service) {
 // A service still starting (or pausing, or continuing) accepts no stop
 // (Windows answers 1061, Wine 1052) until it arrives: it is waited for, as a
 // stop is, and asked again. One already stopping needs no second request; the
-// caller's wait waits it out. *accepted tells whether it is now on its way to
-// stopped, whatever the wait for that later shows.
-bool RequestStop(SC_HANDLE service, int pollLimit, bool* accepted) {
+// caller's wait waits it out.
+bool RequestStop(SC_HANDLE service, int pollLimit) {
     SERVICE_STATUS status = {};
-    *accepted = ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
-    if (*accepted || AlreadyStopped(service)) {
+    if (ControlService(service, SERVICE_CONTROL_STOP, &status) || AlreadyStopped(service)) {
         return true;
     }
     const DWORD refusal = GetLastError();
@@ -149,9 +147,8 @@ bool RequestStop(SC_HANDLE service, int pollLimit, bool* accepted) {
     if (!WaitWhile(service, IsStarting, pollLimit, &status)) {
         return false;
     }
-    *accepted = status.dwCurrentState == SERVICE_STOP_PENDING ||
-                ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
-    return *accepted || AlreadyStopped(service);
+    return status.dwCurrentState == SERVICE_STOP_PENDING ||
+           ControlService(service, SERVICE_CONTROL_STOP, &status) || AlreadyStopped(service);
 }
 
 // Why a service that was to run does not: the code it stopped with, or that
@@ -281,11 +278,8 @@ bool StartProductService(const wchar_t* serviceName, int pollLimit) {
     return result.Take(false);
 }
 
-bool StopProductService(const wchar_t* serviceName, int pollLimit, bool* accepted) {
+bool StopProductService(const wchar_t* serviceName, int pollLimit) {
     ResultError result;
-    bool acceptedHere = false;
-    bool& stopAccepted = accepted != nullptr ? *accepted : acceptedHere;
-    stopAccepted = false;
     const OpenedService opened = OpenNamedService(serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS);
     if (!opened.service) {
         return result.Take(false);
@@ -293,8 +287,7 @@ bool StopProductService(const wchar_t* serviceName, int pollLimit, bool* accepte
     const SC_HANDLE service = opened.service.get();
     const ScopedKernelHandle process = OpenServiceProcess(service);
     SERVICE_STATUS status = {};
-    if (!RequestStop(service, pollLimit, &stopAccepted) ||
-        !WaitWhile(service, IsNotStopped, pollLimit, &status)) {
+    if (!RequestStop(service, pollLimit) || !WaitWhile(service, IsNotStopped, pollLimit, &status)) {
         return result.Take(false);
     }
     // Windows lets the process run on after it reports stopped (a runtime

@@ -44,10 +44,7 @@ bool StartProductService(const wchar_t* serviceName, int pollLimit = kStopPollLi
 // counts as stopped, one already stopping is waited for, one still starting,
 // pausing or continuing is first waited for (the same bound) until it arrives;
 // a paused one is stopped as a running one; a request refused otherwise fails.
-// *accepted, when given, tells whether the service was sent on its way to
-// stopped, whether or not it got there within the bound.
-bool StopProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit,
-                        bool* accepted = nullptr);
+bool StopProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit);
 
 // Whether the service may be running: in any state but stopped, or registered
 // but its state cannot be read. False when it is not registered.
