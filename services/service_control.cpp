@@ -19,6 +19,9 @@ constexpr int kPendingPollCap = 600;
 // A start answered "already running" by a service that was stopping after all.
 constexpr int kStartAttempts = 3;
 
+// 5 s of "already running" from a service whose state cannot be read.
+constexpr int kUnseenStartPolls = 10;
+
 // Closing the handles may overwrite the last error; the caller's OS message must
 // describe the call that failed. Declared before the handles, so it is destroyed
 // after them and restores the error the result was taken with.
@@ -222,10 +225,22 @@ bool WaitWhileMarkedForDeletion(const wchar_t* serviceName, int pollLimit) {
 
 namespace {
 
-// Without a status to go by: the start is sent all the same, and only a
-// refusal counts; "already running" may then be believed.
+// Without a status to go by, the start is sent all the same and only a
+// refusal counts. "Already running" is believed once it has lasted a few
+// seconds: a service just sent a stop says so until it has stopped.
 bool StartUnseen(SC_HANDLE service) {
-    return StartServiceW(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+    for (int poll = 0;; ++poll) {
+        if (StartServiceW(service, 0, nullptr)) {
+            return true;
+        }
+        if (GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+            return false;
+        }
+        if (poll == kUnseenStartPolls) {
+            return true;
+        }
+        Sleep(kStopPollMilliseconds);
+    }
 }
 
 // A paused service is continued rather than started: a start answers
