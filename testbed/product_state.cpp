@@ -4,10 +4,13 @@
 #include <shlobj.h>
 
 #include "platform/scoped_handle.h"
+#include "testbed/situations.h"
 
 namespace {
 
-void DeleteKeyTree(HKEY root, const wchar_t* path) { RegDeleteTreeW(root, path); }
+void DeleteKeyTree(HKEY root, const wchar_t* path) {
+    RegDeleteTreeW(root, path);
+}
 
 }  // namespace
 
@@ -17,15 +20,25 @@ std::wstring SpecialFolder(int csidl) {
     return path;
 }
 
-std::wstring DataFolder(int csidl) { return SpecialFolder(csidl) + L"\\ORBEK\\Portvane"; }
+std::wstring DataFolder(int csidl) {
+    return SpecialFolder(csidl) + L"\\ORBEK\\Portvane";
+}
 
-std::wstring ProgramFilesFolder() { return SpecialFolder(CSIDL_PROGRAM_FILES); }
+std::wstring ProgramFilesFolder() {
+    return SpecialFolder(CSIDL_PROGRAM_FILES);
+}
 
-std::wstring DefaultInstallFolder() { return ProgramFilesFolder() + L"\\ORBEK\\Portvane"; }
+std::wstring DefaultInstallFolder() {
+    return ProgramFilesFolder() + L"\\ORBEK\\Portvane";
+}
 
-std::wstring StartMenuShortcutPath() { return SpecialFolder(CSIDL_PROGRAMS) + L"\\Portvane.lnk"; }
+std::wstring StartMenuShortcutPath() {
+    return SpecialFolder(CSIDL_PROGRAMS) + L"\\Portvane.lnk";
+}
 
-std::wstring DesktopShortcutPath() { return SpecialFolder(CSIDL_DESKTOP) + L"\\Portvane.lnk"; }
+std::wstring DesktopShortcutPath() {
+    return SpecialFolder(CSIDL_DESKTOP) + L"\\Portvane.lnk";
+}
 
 void DeleteTree(const std::wstring& folder) {
     WIN32_FIND_DATAW entry;
@@ -76,6 +89,7 @@ void DeleteServiceIfPresent(const wchar_t* serviceName) {
 }
 
 void ResetProductState() {
+    RemoveSituationAdditions();
     DeleteServiceIfPresent(L"Portvane_PService");
     DeleteServiceIfPresent(L"Portvane_DService");
     DeleteTree(ProgramFilesFolder() + L"\\ORBEK");

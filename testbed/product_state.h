@@ -3,9 +3,10 @@
 
 #include <string>
 
-// Stops and deletes both product services, deletes the install folder tree, the
-// uninstall entry (32-bit view), HKCU/HKLM Software\orbek\Portvane, both
-// shortcuts and the ORBEK data folders.
+// Removes what a situation (testbed/situations.h) added, stops and deletes both
+// product services, deletes the install folder tree, the uninstall entry
+// (32-bit view), HKCU/HKLM Software\orbek\Portvane, both shortcuts and the
+// ORBEK data folders.
 void ResetProductState();
 
 // Paths as the 32-bit setup sees them in this prefix; a data folder is the
