@@ -1,17 +1,24 @@
 // One point of the fault sweep (scripts/faultsweep.sh), in the slot it runs in,
-// from a whole running installation:
-//   fault_point install            a fresh installation; fails unless whole
-//   fault_point count LOG          an upgrade under the injector: "calls counted: C"
-//   fault_point fail:N|kill:N LOG  an upgrade with call N failed, or the setup
-//                                  killed at it, then one more plain run
+// from a whole running installation, with the situation (testbed/situations.h)
+// made just before the upgrade:
+//   fault_point install                    a fresh installation; fails unless whole
+//   fault_point situations                 the situations' names
+//   fault_point count SITUATION LOG        an upgrade under the injector:
+//                                          "calls counted: C (SITUATION)"
+//   fault_point KIND:N SITUATION LOG       an upgrade with call N failed once
+//                                          (fail), failed each time (persist) or
+//                                          the setup killed at it (kill), then
+//                                          one more plain run
 // A point prints one line and exits with kLeftNoService and kNotHealed as found.
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "payload/module_table.h"
 #include "setup/resource_ids.h"
 #include "testbed/driver.h"
 #include "testbed/product_state.h"
+#include "testbed/situations.h"
 #include "testbed/test_helpers.h"
 
 namespace {
@@ -33,8 +40,6 @@ const Exception kExceptions[] = {
     {L"CreateServiceW", nullptr, "the service's earlier registration is gone: none can run"},
     {L"StartServiceW", L"CreateServiceW", "starts a service registered anew: none ran before"},
 };
-
-const std::wstring kBothRunning = std::wstring(kPService) + L"+" + kDService;
 
 enum class Shown { kCompletion, kFailure, kNone };
 const char* const kShownNames[] = {"completion", "failure", "none"};
@@ -104,19 +109,38 @@ void WaitForServicesToSettle() {
         10000);
 }
 
-std::wstring RunningServices() {
+// The product's services that run (or stay paused, as an administrator may
+// have left the first), and the situation's services of another program that
+// do not: kept when all of them run.
+struct Services {
+    std::wstring text;
+    bool productKept = true;
+    bool othersRun = true;
+};
+
+Services ServicesNow(const std::wstring& situation) {
     WaitForServicesToSettle();
+    Services services;
     std::wstring running;
     for (const wchar_t* service : {kPService, kDService}) {
-        if (QueryService(service).currentState == SERVICE_RUNNING) {
-            running += (running.empty() ? L"" : L"+") + std::wstring(service);
+        const DWORD state = QueryService(service).currentState;
+        if (state == SERVICE_RUNNING || state == SERVICE_PAUSED) {
+            running += (running.empty() ? L"" : L"+") + std::wstring(service) +
+                       (state == SERVICE_PAUSED ? L"(paused)" : L"");
+        } else {
+            services.productKept = false;
         }
     }
-    return running.empty() ? L"none" : running;
+    const std::wstring stopped = StoppedSituationServices(situation);
+    services.othersRun = stopped.empty();
+    services.text = (running.empty() ? L"none" : running) +
+                    (stopped.empty() ? L"" : L", not running " + stopped);
+    return services;
 }
 
-// What a whole running installation lacks, as a fresh one has it: empty when whole.
-std::wstring Missing() {
+// What a whole running installation lacks, as a fresh one has it, with the
+// situation's services of another program running: empty when whole.
+std::wstring Missing(const std::wstring& situation) {
     WaitForServicesToSettle();
     std::wstring missing;
     const std::wstring folder = DefaultInstallFolder();
@@ -141,7 +165,8 @@ std::wstring Missing() {
         ValueCount(HKEY_LOCAL_MACHINE, kUninstallEntryKey) != 11) {
         missing += L" uninstall entry";
     }
-    return missing;
+    const std::wstring stopped = StoppedSituationServices(situation);
+    return missing + (stopped.empty() ? L"" : L" " + stopped);
 }
 
 const Exception* ExceptionFor(const std::vector<LoggedCall>& calls, const LoggedCall& failed) {
@@ -158,31 +183,39 @@ const Exception* ExceptionFor(const std::vector<LoggedCall>& calls, const Logged
     return nullptr;
 }
 
-int RunPoint(const std::wstring& plan, const std::wstring& logPath) {
+int RunPoint(const std::wstring& plan, const std::wstring& situation, const std::wstring& logPath) {
+    const std::wstring name = L"point " + plan + L" " + situation + L"\t";
+    if (!MakeSituation(situation)) {
+        Print(name + L"SITUATION NOT MADE");
+        return kNotHealed;
+    }
     SetupProcess setup = LaunchSetupUnderInjector(plan, logPath);
     if (!setup.process) {
-        Print(L"point " + plan + L": the injector could not be loaded");
+        Print(name + L"the injector could not be loaded");
         return kNotHealed;
     }
     bool hung = false;
     const Shown shown = Install(setup, &hung);
-    const std::wstring running = RunningServices();
+    const Services services = ServicesNow(situation);
     // A completion page with less than a whole installation is worth knowing:
     // a failure reported as success.
-    const std::wstring missingAfter = shown == Shown::kCompletion ? Missing() : L"";
+    const std::wstring missingAfter = shown == Shown::kCompletion ? Missing(situation) : L"";
     const std::vector<LoggedCall> calls = ReadCallLog(logPath);
-    const bool failing = plan[0] == L'f';
+    const bool failing = plan[0] != L'k';
     LoggedCall point;
+    // The first call made to fail: a persistent failure fails later ones too.
     for (const LoggedCall& call : calls) {
         if (!call.outcome.empty()) {
             point = call;
+            break;
         }
     }
     SetupProcess healing = LaunchSetup();
     const Shown healed = Install(healing);
-    const std::wstring missing = Missing();
+    const std::wstring missing = Missing(situation);
     const Exception* exception = point.function.empty() ? nullptr : ExceptionFor(calls, point);
-    const bool leftNoService = failing && shown != Shown::kCompletion && running != kBothRunning;
+    const bool leftNoService =
+        failing && ((shown != Shown::kCompletion && !services.productKept) || !services.othersRun);
     std::wstring verdict = leftNoService && exception != nullptr
                                ? L"excepted: " + Wide(exception->reason)
                            : leftNoService ? L"LEFT NO SERVICE"
@@ -191,39 +224,61 @@ int RunPoint(const std::wstring& plan, const std::wstring& logPath) {
     if (!whole) {
         verdict += L", NOT HEALED (" + Wide(kShownNames[static_cast<int>(healed)]) + missing + L")";
     }
-    Print(L"point " + plan + L"\t" +
+    Print(name +
           (point.function.empty() ? L"(not reached)" : point.function + L" " + point.argument) +
           L"\tshown " + Wide(kShownNames[static_cast<int>(shown)]) + (hung ? L" (hung)" : L"") +
           (missingAfter.empty() ? L"" : L" (missing" + missingAfter + L")") + L"\trunning " +
-          running + L"\t" + verdict);
+          services.text + L"\t" + verdict);
     return (leftNoService && exception == nullptr ? kLeftNoService : 0) | (whole ? 0 : kNotHealed);
+}
+
+bool IsPoint(const std::wstring& command) {
+    for (const wchar_t* kind : {L"fail:", L"persist:", L"kill:"}) {
+        if (command.rfind(kind, 0) == 0 && command.size() > wcslen(kind)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argc > 1 ? argv[1] : L"";
-    const std::wstring logPath = argc > 2 ? argv[2] : L"";
+    const std::wstring situation = argc > 2 ? argv[2] : L"";
+    const std::wstring logPath = argc > 3 ? argv[3] : L"";
     if (command == L"install") {
         ResetProductState();
         SetupProcess setup = LaunchSetup();
         const bool shown = Install(setup) == Shown::kCompletion;
-        const std::wstring missing = Missing();
+        const std::wstring missing = Missing(L"");
         const bool whole = shown && missing.empty();
         Print(whole ? L"installed" : L"not installed:" + missing);
         return whole ? 0 : kNotHealed;
     }
+    if (command == L"situations") {
+        for (const std::wstring& name : SituationNames()) {
+            Print(name);
+        }
+        return 0;
+    }
     if (command == L"count") {
+        if (!MakeSituation(situation)) {
+            Print(L"situation not made: " + situation);
+            return kNotHealed;
+        }
         SetupProcess setup = LaunchSetupUnderInjector(L"count", logPath);
         const Shown shown = setup.process ? Install(setup) : Shown::kNone;
         const std::vector<LoggedCall> calls = ReadCallLog(logPath);
-        Print(L"calls counted: " + std::to_wstring(calls.empty() ? 0 : calls.back().number));
-        return shown == Shown::kCompletion && Missing().empty() ? 0 : kNotHealed;
+        Print(L"calls counted: " + std::to_wstring(calls.empty() ? 0 : calls.back().number) +
+              L" (" + situation + L")");
+        return shown == Shown::kCompletion && Missing(situation).empty() ? 0 : kNotHealed;
     }
-    if (command.size() > 5 &&
-        (command.rfind(L"fail:", 0) == 0 || command.rfind(L"kill:", 0) == 0)) {
-        return RunPoint(command, logPath);
+    if (IsPoint(command)) {
+        return RunPoint(command, situation, logPath);
     }
-    Print(L"usage: fault_point install | count LOG | fail:N LOG | kill:N LOG");
+    Print(
+        L"usage: fault_point install | situations | count SITUATION LOG |"
+        L" fail:N|persist:N|kill:N SITUATION LOG");
     return 64;
 }
