@@ -28,7 +28,7 @@ struct Phase {
 };
 
 constexpr Phase kPhases[] = {
-    {L"stopping", 0, 8000, 10000, false, false, false},
+    {L"stopping", 0, 8000, 1000, false, false, false},
     {L"starting", 8000, 0, 10000, false, false, false},
     {L"refuse-stop", 0, 0, 10000, false, true, false},
     {L"slow-stop", 0, 40000, 10000, true, false, false},

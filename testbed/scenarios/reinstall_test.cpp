@@ -11,6 +11,7 @@
 
 #include "payload/module_table.h"
 #include "testbed/scenarios/wizard_fixture.h"
+#include "testbed/situations.h"
 #include "testbed/test_helpers.h"
 
 namespace {
@@ -341,6 +342,13 @@ void MakeAServiceDependOnTheFirst(FieldScenario& scenario) {
     });
 }
 
+// Other programs' services, in a process of their own and in a shared one,
+// depend on the first service: stopped for the upgrade, they run again after.
+void RunDependentsOfTheFirst(FieldScenario& scenario) {
+    ASSERT_TRUE(MakeSituation(L"dependent"));
+    scenario.Afterwards([] { EXPECT_EQ(L"", StoppedSituationServices(L"dependent")); });
+}
+
 // An administrator set the first service to start by hand, described it and
 // made it depend on the second.
 void ChangeTheFirstServicesRegistration(FieldScenario&) {
@@ -439,6 +447,11 @@ const FieldSituation kFieldSituations[] = {
     {"FirstServiceStopsFor40sShowingProgress",
      [](auto&) { RunServiceInMotion(kPService, L"slow-stop"); }},
     {"AdministratorDeletedBothRunningServices", DeleteBothRunningServices},
+    // Its check point still for 40 s, within the 60 s its wait hint promised.
+    {"FirstServiceStopsWithinItsWaitHint",
+     [](auto&) { RunServiceInMotion(kPService, L"hinted-stop"); }},
+    {"FirstServicePaused", [](auto&) { ASSERT_TRUE(MakeSituation(L"paused")); }},
+    {"DependentsInTheirOwnAndInASharedProcess", RunDependentsOfTheFirst},
     {"SyncClientHoldsTheDesktopShortcut", SyncTheDesktopShortcutBack},
     {"AdministratorChangedTheFirstService", ChangeTheFirstServicesRegistration},
     {"CommandPromptInTheInstallFolder", StandInTheInstallFolder},
@@ -489,9 +502,11 @@ const FieldSituation kRefusedSituations[] = {
 class RefusedUpgradeScenario : public FieldSituationScenario {};
 
 // One call of an upgrade made to fail by the fault injector: in a counted
-// upgrade, the last call of function on argument (any, when null) that the
-// call previous follows or the call next precedes (either, when null); and
-// what the failure page's log then says after its start-up lines.
+// upgrade, the last call of function on an argument ending in argument (any,
+// when null) that the call previous follows or the call next precedes (either,
+// when null); what the failure page's log then says after its start-up lines;
+// the situation both upgrades start from, and whether the call fails once or
+// for good.
 struct InjectedFault {
     const char* name;
     const wchar_t* function;
@@ -499,7 +514,13 @@ struct InjectedFault {
     const wchar_t* previous;
     const wchar_t* next;
     std::wstring (*logged)();
+    const wchar_t* situation = L"product-folder";
+    const wchar_t* kind = L"fail";
 };
+
+std::wstring AccessDeniedLine() {
+    return WithoutCarriageReturns(OsMessageLine(ERROR_ACCESS_DENIED));
+}
 
 void PrintTo(const InjectedFault& fault, std::ostream* out) {
     *out << fault.name;
@@ -510,8 +531,7 @@ const InjectedFault kInjectedFaults[] = {
     // the "already exists" of a create.
     {"DeniedOpenOfAKeptService", L"OpenServiceW", kPService, nullptr, L"ChangeServiceConfigW",
      [] {
-         return std::wstring(kPService) + L" をインストールできません。\n" +
-                WithoutCarriageReturns(OsMessageLine(ERROR_ACCESS_DENIED)) +
+         return std::wstring(kPService) + L" をインストールできません。\n" + AccessDeniedLine() +
                 L"サービスおよびドライバーをインストールできません。\n";
      }},
     // After the removal moved the old service files aside, before the new
@@ -526,6 +546,23 @@ const InjectedFault kInjectedFaults[] = {
          return DesktopShortcutPath() + L" を作成できません。\n" +
                 WithoutCarriageReturns(OsMessageLine(ERROR_OUTOFMEMORY));
      }},
+    // The earlier installation in another folder: a product folder that can
+    // never be made refuses before the first stop...
+    {"ProductFolderNeverMadeBesideAnotherFolder", L"CreateDirectoryW", L"\\ORBEK\\Portvane",
+     nullptr, nullptr,
+     [] {
+         return DefaultInstallFolder() + L" を作成できません。\n" + AccessDeniedLine() +
+                L"アンインストール処理に失敗しました。\n";
+     },
+     L"other-folder", L"persist"},
+    // ... and an application that can never be copied, once that folder is
+    // gone, leaves the services running from the product folder.
+    {"ApplicationNeverCopiedBesideAnotherFolder", L"CopyFileW", L"\\Portvane.exe", nullptr, nullptr,
+     [] {
+         return DefaultInstallFolder() + L"\\Portvane.exe をコピーできません。\n" +
+                AccessDeniedLine();
+     },
+     L"other-folder", L"persist"},
 };
 
 class InjectedFaultScenario : public FieldScenario,
@@ -537,7 +574,10 @@ TEST_P(FieldSituationScenario, UpgradeEndsWithAWholeRunningInstallation) {
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     ASSERT_NO_FATAL_FAILURE(GetParam().make(*this));
     const DWORD start = GetTickCount();
-    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    // Under the injector, which answers as Windows does where Wine answers less.
+    std::vector<LoggedCall> calls;
+    ASSERT_NO_FATAL_FAILURE(UpgradeUnderInjector(L"count", kDoneTitle, &calls));
+    CloseAndExpectExit();
     RecordProperty("upgrade_ms", static_cast<int>(GetTickCount() - start));
     ExpectWholeRunningInstallation();
 }
@@ -671,31 +711,41 @@ TEST_F(FieldSituationScenario, KeptRegistrationsAreWrittenOnlyWhereTheyDiffer) {
 }
 
 TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunInstalls) {
+    const InjectedFault& fault = GetParam();
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    ASSERT_TRUE(MakeSituation(fault.situation));
     std::vector<LoggedCall> calls;
     ASSERT_NO_FATAL_FAILURE(UpgradeUnderInjector(L"count", kDoneTitle, &calls));
     CloseAndExpectExit();
-    const InjectedFault& fault = GetParam();
     const auto is = [&](size_t index, const wchar_t* function) {
         return function == nullptr || (index < calls.size() && calls[index].function == function);
     };
     int point = 0;
     for (size_t index = 1; index < calls.size(); ++index) {
-        const bool matches = is(index, fault.function) && is(index - 1, fault.previous) &&
-                             is(index + 1, fault.next) &&
-                             (fault.argument == nullptr || calls[index].argument == fault.argument);
+        const std::wstring& argument = calls[index].argument;
+        const size_t ending = fault.argument == nullptr ? 0 : wcslen(fault.argument);
+        const bool matches =
+            is(index, fault.function) && is(index - 1, fault.previous) &&
+            is(index + 1, fault.next) && argument.size() >= ending &&
+            argument.compare(argument.size() - ending, ending,
+                             fault.argument == nullptr ? L"" : fault.argument) == 0;
         point = matches ? calls[index].number : point;
     }
     ASSERT_NE(0, point);
+    ASSERT_TRUE(MakeSituation(fault.situation));
     ASSERT_NO_FATAL_FAILURE(
-        UpgradeUnderInjector(L"fail:" + std::to_wstring(point), kFailedTitle, &calls));
+        UpgradeUnderInjector(fault.kind + (L":" + std::to_wstring(point)), kFailedTitle, &calls));
     const std::wstring log = WithoutCarriageReturns(ControlText(wizard_, IDC_VIEWER));
     EXPECT_EQ(fault.logged(), log.substr(log.find(L'\n', log.find(L"\nCPU: ") + 1) + 1));
     EXPECT_EQ(std::wstring::npos,
               log.find(WithoutCarriageReturns(OsMessageLine(ERROR_SERVICE_EXISTS))));
     CloseAndExpectExit(ERROR_INSTALL_FAILURE);
+    // Running, and from a file that is there: never from a folder the
+    // removal took away.
     for (const wchar_t* service : {kPService, kDService}) {
         EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING)) << service;
+        const std::wstring command = QueryService(service).binaryPath;
+        EXPECT_TRUE(PathExists(command.substr(1, command.size() - 2))) << command;
     }
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     ExpectWholeRunningInstallation();
