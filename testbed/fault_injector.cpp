@@ -2,7 +2,8 @@
 // its wizard is up (never shipped). It replaces the exe's imports of the install
 // worker's system calls, and what the exe looks up with GetProcAddress, with
 // wrappers that number and log each call of the worker thread and, as the plan
-// in PORTVANE_FAULTS says ("count", "fail:N", "kill:N"), fail call N or end the
+// in PORTVANE_FAULTS says ("count", "fail:N", "persist:N", "kill:N"), fail call
+// N, fail it and every later call of its function on its argument, or end the
 // process at it. The log (PORTVANE_FAULT_LOG) has one UTF-8 line a call:
 // number, function, argument, result, last error, and "failed" or "killed".
 #include <windows.h>
@@ -72,13 +73,13 @@ extern Call g_calls[];
 constexpr int kNamedHandles = 256;
 
 struct Plan {
-    char mode = 'c';  // count, fail, kill
+    char mode = 'c';  // count, fail, persist, kill
     int point = 0;
     HANDLE log = INVALID_HANDLE_VALUE;
     DWORD worker = 0;
     int number = 0;
     std::string previous;
-    bool failed = false;
+    std::string failedCall;  // function and argument of the call failed at the point
     // The last handles the worker opened, with what they were opened on.
     struct Named {
         void* handle;
@@ -168,8 +169,7 @@ void Log(int number, const Call& call, const std::string& argument, uintptr_t re
 
 // A call repeated back to back on the same thing (a poll, a retry) keeps its
 // number: sleeps and retries would otherwise make the numbers vary by run.
-int NumberOf(const Call& call, const std::string& argument) {
-    const std::string key = std::string(call.name) + "\t" + argument;
+int NumberOf(const std::string& key) {
     if (key != g_plan.previous) {
         g_plan.previous = key;
         ++g_plan.number;
@@ -188,13 +188,18 @@ R Intercept(const Call& call, Real real, A... args) {
           ? (void)(argument += (argument.empty() ? "" : " ") + Describe(args))
           : (void)0),
      ...);
-    const int number = NumberOf(call, argument);
+    const std::string key = std::string(call.name) + "\t" + argument;
+    const int number = NumberOf(key);
     if (number == g_plan.point && g_plan.mode == 'k') {
         Log(number, call, argument, 0, 0, "killed");
         TerminateProcess(GetCurrentProcess(), 250);
     }
-    if (number == g_plan.point && g_plan.mode == 'f' && !g_plan.failed) {
-        g_plan.failed = true;
+    // The point's call fails once; with "persist" so does every later call of
+    // its function on its argument.
+    const bool atPoint = number == g_plan.point && g_plan.failedCall.empty() &&
+                         (g_plan.mode == 'f' || g_plan.mode == 'p');
+    if (atPoint || (g_plan.mode == 'p' && key == g_plan.failedCall)) {
+        g_plan.failedCall = key;
         const Failure& failure = call.failure;
         Log(number, call, argument, static_cast<uintptr_t>(failure.result), failure.error,
             "failed");

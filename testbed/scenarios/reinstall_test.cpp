@@ -667,6 +667,35 @@ TEST_F(FieldSituationScenario, KeptRegistrationsAreWrittenOnlyWhereTheyDiffer) {
     }
 }
 
+// A denial that lasts (an access list tightened on the first service): its
+// first open is refused and so is every later one, and the upgrade fails with
+// both services running.
+TEST_F(FieldSituationScenario, LastingDenialFailsEveryLaterCallOnTheSameThing) {
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    std::vector<LoggedCall> calls;
+    ASSERT_NO_FATAL_FAILURE(UpgradeUnderInjector(L"count", kDoneTitle, &calls));
+    CloseAndExpectExit();
+    const auto opensFirst = [](const LoggedCall& call) {
+        return call.function == L"OpenServiceW" && call.argument == kPService;
+    };
+    const auto first = std::find_if(calls.begin(), calls.end(), opensFirst);
+    ASSERT_NE(calls.end(), first);
+    const int point = first->number;
+    ASSERT_NO_FATAL_FAILURE(
+        UpgradeUnderInjector(L"persist:" + std::to_wstring(point), kFailedTitle, &calls));
+    CloseAndExpectExit(ERROR_INSTALL_FAILURE);
+    int failed = 0;
+    for (const LoggedCall& call : calls) {
+        const bool persisting = opensFirst(call) && call.number >= point;
+        EXPECT_EQ(persisting ? L"failed" : L"", call.outcome) << call.number;
+        failed += persisting ? 1 : 0;
+    }
+    EXPECT_LT(1, failed);
+    for (const wchar_t* service : {kPService, kDService}) {
+        EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING)) << service;
+    }
+}
+
 TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunInstalls) {
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     std::vector<LoggedCall> calls;
