@@ -23,8 +23,12 @@ SetupProcess LaunchSetup();
 
 // The setup with the fault injector (testbed/fault_injector.cpp) loaded once its
 // wizard shows. plan: "count" numbers and logs every system call of the install
-// worker into logPath (replaced), "fail:N" also makes call N fail, "kill:N" ends
-// the setup at call N. No process when the injection failed.
+// worker into logPath (replaced), "fail:N" also makes call N fail,
+// "persist:N" makes it fail and every later call of the same function on the
+// same argument (as the log names it), "kill:N" ends the setup at call N.
+// Where Wine answers less than Windows, the injector answers the worker as
+// Windows does, unless the caller set PORTVANE_WINDOWS_ANSWERS=0 before the
+// launch. No process when the injection failed.
 SetupProcess LaunchSetupUnderInjector(const std::wstring& plan, const std::wstring& logPath);
 
 // One line of the injector's log; calls repeated back to back on the same

@@ -2,9 +2,12 @@
 // its wizard is up (never shipped). It replaces the exe's imports of the install
 // worker's system calls, and what the exe looks up with GetProcAddress, with
 // wrappers that number and log each call of the worker thread and, as the plan
-// in PORTVANE_FAULTS says ("count", "fail:N", "kill:N"), fail call N or end the
+// in PORTVANE_FAULTS says ("count", "fail:N", "persist:N", "kill:N"), fail call
+// N, fail it and every later call of its function on its argument, or end the
 // process at it. The log (PORTVANE_FAULT_LOG) has one UTF-8 line a call:
 // number, function, argument, result, last error, and "failed" or "killed".
+// A call that is not failed gets the answer of testbed/windows_answers.cpp
+// where Wine answers less than Windows, unless PORTVANE_WINDOWS_ANSWERS is 0.
 #include <windows.h>
 #include <io.h>
 #include <objbase.h>
@@ -21,6 +24,8 @@
 #include <cwchar>
 #include <string>
 #include <type_traits>
+
+#include "testbed/windows_answers.h"
 
 namespace {
 
@@ -65,6 +70,7 @@ struct Call {
     const IID* interfaceId;  // a COM method: its interface and vtable slot
     int slot;
     void* original;
+    void* answer;  // of the original's type; null where Wine's answer stands
 };
 
 extern Call g_calls[];
@@ -72,13 +78,13 @@ extern Call g_calls[];
 constexpr int kNamedHandles = 256;
 
 struct Plan {
-    char mode = 'c';  // count, fail, kill
+    char mode = 'c';  // count, fail, persist, kill
     int point = 0;
     HANDLE log = INVALID_HANDLE_VALUE;
     DWORD worker = 0;
     int number = 0;
     std::string previous;
-    bool failed = false;
+    std::string failedCall;  // function and argument of the call failed at the point
     // The last handles the worker opened, with what they were opened on.
     struct Named {
         void* handle;
@@ -117,17 +123,23 @@ std::string Describe(OBJECT_ATTRIBUTES* attributes) {
                ? Utf8(attributes->ObjectName->Buffer, attributes->ObjectName->Length / 2)
                : "(null)";
 }
+
+// What the worker opened the handle on, when it did.
+const std::string* NameOf(const void* handle) {
+    for (int index = g_plan.nameCount; index-- > std::max(0, g_plan.nameCount - kNamedHandles);) {
+        const auto& named = g_plan.names[index % kNamedHandles];
+        if (named.handle == handle) {
+            return &named.name;
+        }
+    }
+    return nullptr;
+}
+
 template <typename T>
 std::string Describe(T value) {
     if constexpr (std::is_pointer_v<T>) {
-        for (int index = g_plan.nameCount;
-             index-- > std::max(0, g_plan.nameCount - kNamedHandles);) {
-            const auto& named = g_plan.names[index % kNamedHandles];
-            if (named.handle == static_cast<const void*>(value)) {
-                return named.name;
-            }
-        }
-        return Hex(reinterpret_cast<uintptr_t>(value));
+        const std::string* name = NameOf(static_cast<const void*>(value));
+        return name != nullptr ? *name : Hex(reinterpret_cast<uintptr_t>(value));
     } else {
         return std::to_string(static_cast<long long>(value));
     }
@@ -168,8 +180,7 @@ void Log(int number, const Call& call, const std::string& argument, uintptr_t re
 
 // A call repeated back to back on the same thing (a poll, a retry) keeps its
 // number: sleeps and retries would otherwise make the numbers vary by run.
-int NumberOf(const Call& call, const std::string& argument) {
-    const std::string key = std::string(call.name) + "\t" + argument;
+int NumberOf(const std::string& key) {
     if (key != g_plan.previous) {
         g_plan.previous = key;
         ++g_plan.number;
@@ -188,13 +199,18 @@ R Intercept(const Call& call, Real real, A... args) {
           ? (void)(argument += (argument.empty() ? "" : " ") + Describe(args))
           : (void)0),
      ...);
-    const int number = NumberOf(call, argument);
+    const std::string key = std::string(call.name) + "\t" + argument;
+    const int number = NumberOf(key);
     if (number == g_plan.point && g_plan.mode == 'k') {
         Log(number, call, argument, 0, 0, "killed");
         TerminateProcess(GetCurrentProcess(), 250);
     }
-    if (number == g_plan.point && g_plan.mode == 'f' && !g_plan.failed) {
-        g_plan.failed = true;
+    // The point's call fails once; with "persist" so does every later call of
+    // its function on its argument.
+    const bool atPoint = number == g_plan.point && g_plan.failedCall.empty() &&
+                         (g_plan.mode == 'f' || g_plan.mode == 'p');
+    if (atPoint || (g_plan.mode == 'p' && key == g_plan.failedCall)) {
+        g_plan.failedCall = key;
         const Failure& failure = call.failure;
         Log(number, call, argument, static_cast<uintptr_t>(failure.result), failure.error,
             "failed");
@@ -205,7 +221,7 @@ R Intercept(const Call& call, Real real, A... args) {
         }
         return FromBits<R>(failure.result);
     }
-    const R result = real(args...);
+    const R result = (call.answer != nullptr ? reinterpret_cast<Real>(call.answer) : real)(args...);
     const DWORD error = GetLastError();
     index = 0;
     ((static_cast<int>(index++) == call.opens && Bits(result) == 0
@@ -263,6 +279,7 @@ Call MakeCall(const char* name, unsigned logged, int opens, Failure failure,
             reinterpret_cast<void*>(&Hook<F>::template Wrapper<row>),
             interfaceId,
             slot,
+            nullptr,
             nullptr};
 }
 
@@ -447,7 +464,29 @@ void PatchImports(BYTE* base) {
     }
 }
 
+// Windows's answers in place of Wine's, unless turned off to compare the two.
+void TakeWindowsAnswers() {
+    wchar_t enabled[4] = L"";
+    GetEnvironmentVariableW(L"PORTVANE_WINDOWS_ANSWERS", enabled, 4);
+    for (const WindowsAnswer* answer = kWindowsAnswers;
+         answer->function != nullptr && wcscmp(enabled, L"0") != 0; ++answer) {
+        Row(answer->function)->answer = answer->answer;
+    }
+}
+
 }  // namespace
+
+std::wstring OpenedName(const void* handle) {
+    const std::string* name = NameOf(handle);
+    if (name == nullptr) {
+        return std::wstring();
+    }
+    std::wstring wide(name->size(), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, name->data(),
+                                                        static_cast<int>(name->size()), &wide[0],
+                                                        static_cast<int>(wide.size()))));
+    return wide;
+}
 
 // Loaded by the driver with LoadLibraryW on a thread of the setup (the one
 // call it makes there: Wine runs it in the middle of whatever the setup does).
@@ -467,6 +506,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
                              OPEN_ALWAYS, 0, nullptr);
     Remember(HKEY_LOCAL_MACHINE, "HKLM");
     Remember(HKEY_CURRENT_USER, "HKCU");
+    TakeWindowsAnswers();
     PatchImports(reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr)));
     return g_plan.log != INVALID_HANDLE_VALUE && g_beginThread != nullptr;
 }

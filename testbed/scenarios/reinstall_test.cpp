@@ -688,15 +688,31 @@ TEST_F(FieldSituationScenario, FailedCopyAfterTheStopLeavesTheServicesRunning) {
     ExpectWholeRunningInstallation();
 }
 
-// A kept registration is written only where it differs from a fresh one. Wine
-// reads the description and the pre-shutdown time, and takes Wine's three
-// minutes for the default as Windows 7 does: an untouched upgrade writes
-// neither, one over an administrator's description just that.
+// A kept registration is written only where it differs from a fresh one, as
+// the injector answers for Windows 10 where Wine answers less: an untouched
+// upgrade writes nothing, the pre-shutdown time read as Windows 10's default
+// of 10 s; one over an administrator's description, delayed start and failure
+// actions (the last two set where Windows keeps them) writes just those
+// levels, and leaves them fresh. A running dependent is listed, so stopped
+// before the first service, which Windows would refuse to stop.
 TEST_F(FieldSituationScenario, KeptRegistrationsAreWrittenOnlyWhereTheyDiffer) {
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
-    for (const bool described : {false, true}) {
-        if (described) {
+    const std::wstring services = L"SYSTEM\\CurrentControlSet\\Services\\";
+    const std::wstring first = services + kPService;
+    const std::wstring second = services + kDService;
+    for (const bool changed : {false, true}) {
+        if (changed) {
             ASSERT_NO_FATAL_FAILURE(ChangeTheFirstServicesRegistration(*this));
+            ASSERT_NO_FATAL_FAILURE(MakeAServiceDependOnTheFirst(*this));
+            const DWORD delayed = TRUE;
+            ASSERT_EQ(ERROR_SUCCESS,
+                      RegSetKeyValueW(HKEY_LOCAL_MACHINE, first.c_str(), L"DelayedAutostart",
+                                      REG_DWORD, &delayed, sizeof(delayed)));
+            // Reset after a day, no reboot message or command, one restart after a minute.
+            const DWORD actions[] = {86400, 0, 0, 1, 0, SC_ACTION_RESTART, 60000};
+            ASSERT_EQ(ERROR_SUCCESS,
+                      RegSetKeyValueW(HKEY_LOCAL_MACHINE, second.c_str(), L"FailureActions",
+                                      REG_BINARY, actions, sizeof(actions)));
         }
         std::vector<LoggedCall> calls;
         ASSERT_NO_FATAL_FAILURE(UpgradeUnderInjector(L"count", kDoneTitle, &calls));
@@ -705,8 +721,47 @@ TEST_F(FieldSituationScenario, KeptRegistrationsAreWrittenOnlyWhereTheyDiffer) {
         for (const LoggedCall& call : calls) {
             levels += call.function == L"ChangeServiceConfig2W" ? call.argument + L" " : L"";
         }
-        EXPECT_EQ(described ? L"1 " : L"", levels);
+        EXPECT_EQ(changed ? L"1 3 2 " : L"", levels);
+        EXPECT_EQ(0u, ReadValue(HKEY_LOCAL_MACHINE, first.c_str(), L"DelayedAutostart").number);
+        EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, second.c_str(), L"FailureActions").found);
+        const auto listed = std::find_if(calls.begin(), calls.end(), [](const LoggedCall& call) {
+            return call.function == L"EnumDependentServicesW" && call.argument == kPService;
+        });
+        const auto stopped = std::find_if(listed, calls.end(), [](const LoggedCall& call) {
+            return call.function == L"OpenServiceW";
+        });
+        ASSERT_NE(calls.end(), stopped);
+        EXPECT_EQ(changed ? L"Portvane_TestDependent" : kPService, stopped->argument);
         ExpectWholeRunningInstallation();
+    }
+}
+
+// A denial that lasts (an access list tightened on the first service): its
+// first open is refused and so is every later one, and the upgrade fails with
+// both services running.
+TEST_F(FieldSituationScenario, LastingDenialFailsEveryLaterCallOnTheSameThing) {
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    std::vector<LoggedCall> calls;
+    ASSERT_NO_FATAL_FAILURE(UpgradeUnderInjector(L"count", kDoneTitle, &calls));
+    CloseAndExpectExit();
+    const auto opensFirst = [](const LoggedCall& call) {
+        return call.function == L"OpenServiceW" && call.argument == kPService;
+    };
+    const auto first = std::find_if(calls.begin(), calls.end(), opensFirst);
+    ASSERT_NE(calls.end(), first);
+    const int point = first->number;
+    ASSERT_NO_FATAL_FAILURE(
+        UpgradeUnderInjector(L"persist:" + std::to_wstring(point), kFailedTitle, &calls));
+    CloseAndExpectExit(ERROR_INSTALL_FAILURE);
+    int failed = 0;
+    for (const LoggedCall& call : calls) {
+        const bool persisting = opensFirst(call) && call.number >= point;
+        EXPECT_EQ(persisting ? L"failed" : L"", call.outcome) << call.number;
+        failed += persisting ? 1 : 0;
+    }
+    EXPECT_LT(1, failed);
+    for (const wchar_t* service : {kPService, kDService}) {
+        EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING)) << service;
     }
 }
 

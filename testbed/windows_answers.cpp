@@ -1,0 +1,222 @@
+// The injector's Windows answers for the service manager's dependents and the
+// version, and the table of every answer.
+#include "testbed/windows_answers.h"
+
+#include <cstring>
+#include <cwchar>
+#include <utility>
+
+#include "platform/scoped_handle.h"
+
+namespace {
+
+using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+
+using Dependencies = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// Each registered service with each service it depends on, as the service
+// manager keeps them (DependOnService).
+Dependencies ReadDependencies() {
+    Dependencies dependencies;
+    ScopedRegistryKey services;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services", 0, KEY_READ,
+                      services.receive()) != ERROR_SUCCESS) {
+        return dependencies;
+    }
+    wchar_t name[256];
+    DWORD length = 256;
+    for (DWORD index = 0; RegEnumKeyExW(services.get(), index, name, &length, nullptr, nullptr,
+                                        nullptr, nullptr) == ERROR_SUCCESS;
+         ++index, length = 256) {
+        wchar_t list[2048] = {};
+        DWORD size = sizeof(list) - 2 * sizeof(wchar_t);
+        if (RegGetValueW(services.get(), name, L"DependOnService", RRF_RT_REG_MULTI_SZ, nullptr,
+                         list, &size) != ERROR_SUCCESS) {
+            continue;
+        }
+        for (const wchar_t* entry = list; *entry != L'\0'; entry += wcslen(entry) + 1) {
+            dependencies.emplace_back(name, entry);
+        }
+    }
+    return dependencies;
+}
+
+// Every service after each service that depends on it: the reverse of an
+// order they could start in.
+void AddDependents(const Dependencies& dependencies, const std::wstring& name,
+                   std::vector<std::wstring>* seen, std::vector<std::wstring>* order) {
+    for (const auto& [service, dependsOn] : dependencies) {
+        bool known = false;
+        for (const std::wstring& other : *seen) {
+            known = known || _wcsicmp(other.c_str(), service.c_str()) == 0;
+        }
+        if (!known && _wcsicmp(dependsOn.c_str(), name.c_str()) == 0) {
+            seen->push_back(service);
+            AddDependents(dependencies, service, seen, order);
+            order->push_back(service);
+        }
+    }
+}
+
+struct Dependent {
+    std::wstring name;
+    std::wstring displayName;
+    SERVICE_STATUS status;
+};
+
+// The services that depend on the service, directly or not, in an order they
+// can be stopped in, those in one of the states asked (SERVICE_ACTIVE,
+// SERVICE_INACTIVE or both).
+std::vector<Dependent> DependentsInStopOrder(const std::wstring& name, DWORD states) {
+    std::vector<std::wstring> seen = {name};
+    std::vector<std::wstring> order;
+    AddDependents(ReadDependencies(), name, &seen, &order);
+    std::vector<Dependent> dependents;
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    for (const std::wstring& service : order) {
+        ScopedServiceHandle opened(
+            OpenServiceW(manager.get(), service.c_str(), SERVICE_QUERY_STATUS));
+        Dependent dependent = {service, L"", {}};
+        wchar_t displayName[256];
+        DWORD length = 256;
+        if (!opened || !QueryServiceStatus(opened.get(), &dependent.status) ||
+            !GetServiceDisplayNameW(manager.get(), service.c_str(), displayName, &length)) {
+            continue;
+        }
+        dependent.displayName = displayName;
+        const bool active = dependent.status.dwCurrentState != SERVICE_STOPPED;
+        if ((states & (active ? SERVICE_ACTIVE : SERVICE_INACTIVE)) != 0) {
+            dependents.push_back(dependent);
+        }
+    }
+    return dependents;
+}
+
+// Wine's own call checks the handle, its access and the state asked, and
+// lists no dependent.
+BOOL WINAPI EnumDependentServicesAsWindows(SC_HANDLE service, DWORD states,
+                                           ENUM_SERVICE_STATUSW* buffer, DWORD size, DWORD* needed,
+                                           DWORD* returned) {
+    const std::wstring name = OpenedName(service);
+    const BOOL listed = EnumDependentServicesW(service, states, buffer, size, needed, returned);
+    if (!listed || name.empty()) {
+        return listed;
+    }
+    const std::vector<Dependent> dependents = DependentsInStopOrder(name, states);
+    std::vector<ENUM_SERVICE_STATUSW> entries;
+    for (const Dependent& dependent : dependents) {
+        entries.push_back({nullptr, nullptr, dependent.status});
+    }
+    PackedAnswer answer;
+    const size_t first = answer.Add(entries.data(), entries.size() * sizeof(entries[0]));
+    for (size_t index = 0; index < dependents.size(); ++index) {
+        const size_t entry = first + index * sizeof(entries[0]);
+        answer.Point(entry + offsetof(ENUM_SERVICE_STATUSW, lpServiceName),
+                     answer.AddText(dependents[index].name));
+        answer.Point(entry + offsetof(ENUM_SERVICE_STATUSW, lpDisplayName),
+                     answer.AddText(dependents[index].displayName));
+    }
+    *returned = 0;
+    if (!answer.Deliver(buffer, size, needed, ERROR_MORE_DATA)) {
+        return FALSE;
+    }
+    *returned = static_cast<DWORD>(dependents.size());
+    return TRUE;
+}
+
+BOOL WINAPI ControlServiceAsWindows(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
+    const std::wstring name = OpenedName(service);
+    if (control == SERVICE_CONTROL_STOP && !name.empty() &&
+        !DependentsInStopOrder(name, SERVICE_ACTIVE).empty()) {
+        SetLastError(ERROR_DEPENDENT_SERVICES_RUNNING);
+        return FALSE;
+    }
+    return ControlService(service, control, status);
+}
+
+// Wine's own call checks the structure's size.
+LONG WINAPI RtlGetVersionAsWindows(OSVERSIONINFOW* version) {
+    const auto real = reinterpret_cast<RtlGetVersionFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    const LONG status = real(version);
+    if (status != 0) {
+        return status;
+    }
+    version->dwMajorVersion = 10;
+    version->dwMinorVersion = 0;
+    version->dwBuildNumber = 19045;
+    version->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    version->szCSDVersion[0] = L'\0';
+    if (version->dwOSVersionInfoSize >= sizeof(OSVERSIONINFOEXW)) {
+        auto* extended = reinterpret_cast<OSVERSIONINFOEXW*>(version);
+        extended->wServicePackMajor = 0;
+        extended->wServicePackMinor = 0;
+    }
+    return 0;
+}
+
+// A row whose answer has the type of the function it answers for.
+template <typename Function>
+WindowsAnswer Answer(const char* function, Function answer) {
+    return {function, reinterpret_cast<void*>(answer)};
+}
+#define PV_ANSWER(name, answer) Answer<decltype(&name)>(#name, answer)
+
+}  // namespace
+
+const WindowsAnswer kWindowsAnswers[] = {
+    // EnumDependentServicesW (winsvc.h), Microsoft Learn: every service that
+    // depends on the service, directly or not, in the state asked, in "the
+    // reverse of the start order"; ERROR_MORE_DATA and the bytes needed when
+    // the buffer is too small. Wine lists none.
+    PV_ANSWER(EnumDependentServicesW, EnumDependentServicesAsWindows),
+    // ControlService (winsvc.h), Microsoft Learn: a stop fails with
+    // ERROR_DEPENDENT_SERVICES_RUNNING while running services depend on the
+    // service. Wine stops it anyway.
+    PV_ANSWER(ControlService, ControlServiceAsWindows),
+    // QueryServiceConfig2W and ChangeServiceConfig2W (winsvc.h), Microsoft
+    // Learn, and the pages of each level's structure: see the level table.
+    PV_ANSWER(QueryServiceConfig2W, QueryServiceConfig2AsWindows),
+    PV_ANSWER(ChangeServiceConfig2W, ChangeServiceConfig2AsWindows),
+    // RtlGetVersion (wdm.h), Microsoft Learn: the version of the running
+    // system, whatever the manifest says; Windows 10 release information,
+    // Microsoft Learn: 22H2 is OS build 19045. Wine reports its prefix's
+    // version, Windows 7 SP1 here.
+    Answer<RtlGetVersionFunction>("RtlGetVersion", RtlGetVersionAsWindows),
+    {},
+};
+
+std::wstring ServiceKeyPath(const std::wstring& serviceName) {
+    return L"SYSTEM\\CurrentControlSet\\Services\\" + serviceName;
+}
+
+size_t PackedAnswer::Add(const void* data, size_t size) {
+    // Every part aligned for any member of the structures returned.
+    const size_t at = (bytes_.size() + 7) & ~size_t{7};
+    bytes_.resize(at + size);
+    if (size > 0) {
+        memcpy(bytes_.data() + at, data, size);
+    }
+    return at;
+}
+
+size_t PackedAnswer::AddText(const std::wstring& text) {
+    return Add(text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+}
+
+BOOL PackedAnswer::Deliver(void* buffer, DWORD size, DWORD* needed, DWORD tooSmall) const {
+    *needed = static_cast<DWORD>(bytes_.size());
+    if (bytes_.size() > size) {
+        SetLastError(tooSmall);
+        return FALSE;
+    }
+    auto* out = static_cast<BYTE*>(buffer);
+    if (!bytes_.empty()) {
+        memcpy(out, bytes_.data(), bytes_.size());
+    }
+    for (const Pointer& pointer : pointers_) {
+        BYTE* target = out + pointer.target;
+        memcpy(out + pointer.field, &target, sizeof(target));
+    }
+    return TRUE;
+}
