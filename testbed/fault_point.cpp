@@ -30,15 +30,21 @@ constexpr int kNotHealed = 2;
 
 // The promise: a failed call leaves both services running, or the setup ends
 // installed. Excepted are the calls that can only fail once nothing can run:
-// the entry's function, made after `after` on the same argument when given.
+// the entry's function, made after `after` on the same argument when given,
+// and, when lasting, only where it fails for good.
 struct Exception {
     const wchar_t* function;
     const wchar_t* after;
+    bool lasting;
     const char* reason;
 };
 const Exception kExceptions[] = {
-    {L"CreateServiceW", nullptr, "the service's earlier registration is gone: none can run"},
-    {L"StartServiceW", L"CreateServiceW", "starts a service registered anew: none ran before"},
+    {L"CreateServiceW", nullptr, false, "the service's earlier registration is gone: none can run"},
+    {L"StartServiceW", L"CreateServiceW", false,
+     "starts a service registered anew: none ran before"},
+    {L"OpenServiceW", nullptr, true, "the service manager refuses every open of the service"},
+    {L"OpenSCManagerW", nullptr, true, "the service manager refuses every connection"},
+    {L"StartServiceW", nullptr, true, "the service refuses every start"},
 };
 
 enum class Shown { kCompletion, kFailure, kNone };
@@ -169,8 +175,12 @@ std::wstring Missing(const std::wstring& situation) {
     return missing + (stopped.empty() ? L"" : L" " + stopped);
 }
 
-const Exception* ExceptionFor(const std::vector<LoggedCall>& calls, const LoggedCall& failed) {
+const Exception* ExceptionFor(const std::vector<LoggedCall>& calls, const LoggedCall& failed,
+                              bool lasting) {
     for (const Exception& exception : kExceptions) {
+        if (exception.lasting && !lasting) {
+            continue;
+        }
         bool earlier = exception.after == nullptr;
         for (const LoggedCall& call : calls) {
             earlier = earlier || (call.number < failed.number && call.function == exception.after &&
@@ -213,7 +223,9 @@ int RunPoint(const std::wstring& plan, const std::wstring& situation, const std:
     SetupProcess healing = LaunchSetup();
     const Shown healed = Install(healing);
     const std::wstring missing = Missing(situation);
-    const Exception* exception = point.function.empty() ? nullptr : ExceptionFor(calls, point);
+    const Exception* exception = point.function.empty()
+                                     ? nullptr
+                                     : ExceptionFor(calls, point, plan.rfind(L"persist", 0) == 0);
     const bool leftNoService =
         failing && ((shown != Shown::kCompletion && !services.productKept) || !services.othersRun);
     std::wstring verdict = leftNoService && exception != nullptr
