@@ -188,14 +188,18 @@ void StartStoppedDependents() {
     if (g_stoppedDependents.count == 0) {
         return;
     }
-    DependentList notStarted = {};
-    while (g_stoppedDependents.count > 0) {
-        const wchar_t* name = g_stoppedDependents.names[--g_stoppedDependents.count];
-        if (!StartLogged(name)) {
-            AddDependent(&notStarted, name);
+    // A start refused once (a busy service manager) is asked again after the
+    // others; only the second refusal is logged.
+    for (int pass = 0; pass < 2 && g_stoppedDependents.count > 0; ++pass) {
+        DependentList notStarted = {};
+        while (g_stoppedDependents.count > 0) {
+            const wchar_t* name = g_stoppedDependents.names[--g_stoppedDependents.count];
+            if (!(pass == 0 ? StartProductService(name) : StartLogged(name))) {
+                AddDependent(&notStarted, name);
+            }
         }
+        g_stoppedDependents = notStarted;
     }
-    g_stoppedDependents = notStarted;
     WriteDependentJournal(g_stoppedDependents);
 }
 
