@@ -161,6 +161,11 @@ void SetNotRunningError(const SERVICE_STATUS& status) {
                                                     : ERROR_SERVICE_NOT_ACTIVE);
 }
 
+bool DeleteNamedService(const ScopedServiceHandle& manager, const wchar_t* serviceName) {
+    const ScopedServiceHandle service(OpenServiceW(manager.get(), serviceName, DELETE));
+    return service && DeleteService(service.get()) != FALSE;
+}
+
 ScopedServiceHandle CreateProductService(const ScopedServiceHandle& manager,
                                          const wchar_t* serviceName, const wchar_t* command) {
     return ScopedServiceHandle(CreateServiceW(manager.get(), serviceName, serviceName,
@@ -190,12 +195,17 @@ bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
         if (ConfigureAsFresh(existing.service.get(), serviceName, command)) {
             return result.Take(true);
         }
-        if (GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
+        // Deleted by someone else, or refusing to be brought to the fresh
+        // configuration (its old command may name a folder that has gone):
+        // replaced by a fresh registration once it is stopped and nobody
+        // holds it, this handle included.
+        const DWORD refusal = GetLastError();
+        existing.service.reset();
+        if (refusal != ERROR_SERVICE_MARKED_FOR_DELETE &&
+            !DeleteNamedService(existing.manager, serviceName)) {
+            SetLastError(refusal);
             return result.Take(false);
         }
-        // Deleted by someone else: it goes once it is stopped and nobody holds
-        // it, this handle included.
-        existing.service.reset();
         if (!WaitWhileMarkedForDeletion(serviceName)) {
             return result.Take(false);
         }

@@ -17,8 +17,9 @@ constexpr int kMarkedForDeletePollLimit = 300;
 // Registers an automatically started own-process service running as LocalSystem,
 // display name = service name, the executable path in double quotes. An
 // existing registration is brought to exactly that, so that an upgrade never
-// depends on a deletion; one deleted by someone else is waited for within the
-// bound and registered afresh. Only a name the manager does not know is created.
+// depends on a deletion; one deleted by someone else, or one that refuses the
+// change, is (deleted and) waited for within the bound and registered afresh.
+// Only a name the manager does not know is created at once.
 bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath);
 
 // Waits, up to pollLimit checks 100 ms apart, while the service is deleted but

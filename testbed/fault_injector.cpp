@@ -321,6 +321,7 @@ Call g_calls[] = {
     PV_IMPORT(OpenServiceW, Arg(1), kReturnsHandle, kDenied),
     PV_IMPORT(CreateServiceW, Arg(1), kReturnsHandle, kDenied),
     PV_IMPORT(ChangeServiceConfigW, Arg(0), kOpensNothing, kDenied),
+    PV_IMPORT(DeleteService, Arg(0), kOpensNothing, kDenied),
     PV_IMPORT(ChangeServiceConfig2W, Arg(1), kOpensNothing, kDenied),
     PV_IMPORT(QueryServiceConfigW, Arg(0), kOpensNothing, kDenied),
     PV_IMPORT(QueryServiceConfig2W, Arg(1), kOpensNothing, kDenied),
