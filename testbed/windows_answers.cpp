@@ -14,13 +14,20 @@ using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
 
 using Dependencies = std::vector<std::pair<std::wstring, std::wstring>>;
 
+// The key that holds every service's registration.
+ScopedRegistryKey OpenServicesKey() {
+    ScopedRegistryKey services;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services", 0, KEY_READ,
+                  services.receive());
+    return services;
+}
+
 // Each registered service with each service it depends on, as the service
 // manager keeps them (DependOnService).
 Dependencies ReadDependencies() {
     Dependencies dependencies;
-    ScopedRegistryKey services;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services", 0, KEY_READ,
-                      services.receive()) != ERROR_SUCCESS) {
+    const ScopedRegistryKey services = OpenServicesKey();
+    if (!services) {
         return dependencies;
     }
     wchar_t name[256];
@@ -134,6 +141,76 @@ BOOL WINAPI ControlServiceAsWindows(SC_HANDLE service, DWORD control, SERVICE_ST
     return ControlService(service, control, status);
 }
 
+// What the service manager keeps of the service: its type and its command.
+struct Registration {
+    DWORD type = 0;
+    std::wstring command;
+};
+
+Registration ReadRegistration(HKEY services, const wchar_t* name) {
+    Registration registration;
+    wchar_t command[1024] = {};
+    DWORD size = sizeof(registration.type);
+    DWORD commandSize = sizeof(command) - sizeof(wchar_t);
+    RegGetValueW(services, name, L"Type", RRF_RT_REG_DWORD, nullptr, &registration.type, &size);
+    if (RegGetValueW(services, name, L"ImagePath", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr,
+                     command, &commandSize) == ERROR_SUCCESS) {
+        registration.command = command;
+    }
+    return registration;
+}
+
+// The process of another running service registered to share one with the
+// service (the same command), or 0: Windows runs them all in one host.
+DWORD SharedHostProcess(const std::wstring& name) {
+    const ScopedRegistryKey services = OpenServicesKey();
+    if (!services) {
+        return 0;
+    }
+    const Registration own = ReadRegistration(services.get(), name.c_str());
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    wchar_t other[256];
+    DWORD length = 256;
+    for (DWORD index = 0; RegEnumKeyExW(services.get(), index, other, &length, nullptr, nullptr,
+                                        nullptr, nullptr) == ERROR_SUCCESS;
+         ++index, length = 256) {
+        const Registration registration = ReadRegistration(services.get(), other);
+        ScopedServiceHandle opened(OpenServiceW(manager.get(), other, SERVICE_QUERY_STATUS));
+        SERVICE_STATUS_PROCESS status = {};
+        DWORD needed = 0;
+        if (_wcsicmp(other, name.c_str()) != 0 &&
+            (registration.type & SERVICE_WIN32_SHARE_PROCESS) != 0 &&
+            _wcsicmp(registration.command.c_str(), own.command.c_str()) == 0 && opened &&
+            QueryServiceStatusEx(opened.get(), SC_STATUS_PROCESS_INFO,
+                                 reinterpret_cast<BYTE*>(&status), sizeof(status), &needed) &&
+            status.dwProcessId != 0) {
+            return status.dwProcessId;
+        }
+    }
+    return 0;
+}
+
+// Wine runs each service in a process of its own and reports the type the
+// service gave; the registered share-process type and its host are Windows'.
+BOOL WINAPI QueryServiceStatusExAsWindows(SC_HANDLE service, SC_STATUS_TYPE level, BYTE* buffer,
+                                          DWORD size, DWORD* needed) {
+    const BOOL queried = QueryServiceStatusEx(service, level, buffer, size, needed);
+    const std::wstring name = OpenedName(service);
+    auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
+    ScopedRegistryKey services;
+    if (!queried || name.empty() || level != SC_STATUS_PROCESS_INFO || status->dwProcessId == 0 ||
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services", 0, KEY_READ,
+                      services.receive()) != ERROR_SUCCESS ||
+        (ReadRegistration(services.get(), name.c_str()).type & SERVICE_WIN32_SHARE_PROCESS) == 0) {
+        return queried;
+    }
+    status->dwServiceType = SERVICE_WIN32_SHARE_PROCESS;
+    if (const DWORD host = SharedHostProcess(name)) {
+        status->dwProcessId = host;
+    }
+    return TRUE;
+}
+
 // Wine's own call checks the structure's size.
 LONG WINAPI RtlGetVersionAsWindows(OSVERSIONINFOW* version) {
     const auto real = reinterpret_cast<RtlGetVersionFunction>(
@@ -174,6 +251,11 @@ const WindowsAnswer kWindowsAnswers[] = {
     // ERROR_DEPENDENT_SERVICES_RUNNING while running services depend on the
     // service. Wine stops it anyway.
     PV_ANSWER(ControlService, ControlServiceAsWindows),
+    // SERVICE_STATUS_PROCESS structure (winsvc.h), Microsoft Learn: a
+    // SERVICE_WIN32_SHARE_PROCESS service "shares a process with one or more
+    // other services", whose identifier dwProcessId gives. Wine starts each
+    // in a process of its own.
+    PV_ANSWER(QueryServiceStatusEx, QueryServiceStatusExAsWindows),
     // QueryServiceConfig2W and ChangeServiceConfig2W (winsvc.h), Microsoft
     // Learn, and the pages of each level's structure: see the level table.
     PV_ANSWER(QueryServiceConfig2W, QueryServiceConfig2AsWindows),
