@@ -31,20 +31,27 @@ constexpr int kNotHealed = 2;
 // The promise: a failed call leaves both services running, or the setup ends
 // installed. Excepted are the calls that can only fail once nothing can run:
 // the entry's function, made after `after` on the same argument when given,
-// and, when lasting, only where it fails for good.
+// on an argument ending in `ending` when given, and, when lasting, only where
+// it fails for good.
 struct Exception {
     const wchar_t* function;
     const wchar_t* after;
+    const wchar_t* ending;
     bool lasting;
     const char* reason;
 };
 const Exception kExceptions[] = {
-    {L"CreateServiceW", nullptr, false, "the service's earlier registration is gone: none can run"},
-    {L"StartServiceW", L"CreateServiceW", false,
+    {L"CreateServiceW", nullptr, nullptr, false,
+     "the service's earlier registration is gone: none can run"},
+    {L"StartServiceW", L"CreateServiceW", nullptr, false,
      "starts a service registered anew: none ran before"},
-    {L"OpenServiceW", nullptr, true, "the service manager refuses every open of the service"},
-    {L"OpenSCManagerW", nullptr, true, "the service manager refuses every connection"},
-    {L"StartServiceW", nullptr, true, "the service refuses every start"},
+    {L"OpenServiceW", nullptr, nullptr, true,
+     "the service manager refuses every open of the service"},
+    {L"OpenSCManagerW", nullptr, nullptr, true, "the service manager refuses every connection"},
+    {L"StartServiceW", nullptr, nullptr, true, "the service refuses every start"},
+    // The old executable has left with the old installation's files.
+    {L"CopyFileW", nullptr, L"Service.exe", true,
+     "the service's new executable can never be written where only administrators write"},
 };
 
 enum class Shown { kCompletion, kFailure, kNone };
@@ -178,7 +185,10 @@ std::wstring Missing(const std::wstring& situation) {
 const Exception* ExceptionFor(const std::vector<LoggedCall>& calls, const LoggedCall& failed,
                               bool lasting) {
     for (const Exception& exception : kExceptions) {
-        if (exception.lasting && !lasting) {
+        const size_t ending = exception.ending != nullptr ? wcslen(exception.ending) : 0;
+        if ((exception.lasting && !lasting) || failed.argument.size() < ending ||
+            (ending > 0 && failed.argument.compare(failed.argument.size() - ending, ending,
+                                                   exception.ending) != 0)) {
             continue;
         }
         bool earlier = exception.after == nullptr;
