@@ -204,33 +204,51 @@ struct FileIdentity {
 };
 constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
 
+enum class Sameness { kSame, kDifferent, kUnknown };
+
 // The 64-bit index is not unique on ReFS; the 128-bit identity is, where the
 // system has it (Windows 8 and later).
-bool SameFile(HANDLE first, HANDLE second) {
+Sameness CompareFiles(HANDLE first, HANDLE second) {
     FileIdentity firstId;
     FileIdentity secondId;
     if (GetFileInformationByHandleEx(first, kFileIdInfo, &firstId, sizeof(firstId)) &&
         GetFileInformationByHandleEx(second, kFileIdInfo, &secondId, sizeof(secondId))) {
         return firstId.volumeSerialNumber == secondId.volumeSerialNumber &&
-               memcmp(firstId.fileId, secondId.fileId, sizeof(firstId.fileId)) == 0;
+                       memcmp(firstId.fileId, secondId.fileId, sizeof(firstId.fileId)) == 0
+                   ? Sameness::kSame
+                   : Sameness::kDifferent;
     }
     BY_HANDLE_FILE_INFORMATION firstInfo;
     BY_HANDLE_FILE_INFORMATION secondInfo;
-    return GetFileInformationByHandle(first, &firstInfo) &&
-           GetFileInformationByHandle(second, &secondInfo) &&
-           firstInfo.dwVolumeSerialNumber == secondInfo.dwVolumeSerialNumber &&
-           firstInfo.nFileIndexHigh == secondInfo.nFileIndexHigh &&
-           firstInfo.nFileIndexLow == secondInfo.nFileIndexLow;
+    if (!GetFileInformationByHandle(first, &firstInfo) ||
+        !GetFileInformationByHandle(second, &secondInfo)) {
+        return Sameness::kUnknown;
+    }
+    return firstInfo.dwVolumeSerialNumber == secondInfo.dwVolumeSerialNumber &&
+                   firstInfo.nFileIndexHigh == secondInfo.nFileIndexHigh &&
+                   firstInfo.nFileIndexLow == secondInfo.nFileIndexLow
+               ? Sameness::kSame
+               : Sameness::kDifferent;
 }
 
-// Whether the held old install folder is the folder the installation is
-// about to use, whatever the entry's spelling of it (short names, "/").
-bool IsTheNewInstallFolder(const HeldFolder& oldFolder) {
+// Whether the held old install folder is known to be another folder than the
+// one the installation uses (made before the first stop, when it was), whatever
+// the entry's spelling of it (short names, "/"). One that cannot be told apart
+// counts as the same: emptied and kept, never removed from under the new files.
+bool IsAnotherFolderThanTheInstallation(const HeldFolder& oldFolder) {
     wchar_t productFolder[kPathChars];
     HeldFolder product;
-    return oldFolder.handle && GetProductFolderPath(productFolder) &&
-           OpenFolderFollowingLinks(productFolder, &product) &&
-           SameFile(oldFolder.handle.get(), product.handle.get());
+    const bool named = g_installFolderPath[0] != L'\0'
+                           ? FormatText(productFolder, L"%s", g_installFolderPath)
+                           : GetProductFolderPath(productFolder);
+    if (!oldFolder.handle || !named) {
+        return false;
+    }
+    if (!OpenFolderFollowingLinks(productFolder, &product)) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    return CompareFiles(oldFolder.handle.get(), product.handle.get()) == Sameness::kDifferent;
 }
 
 // Every file directly in a data folder, as far as the budget allows: a
@@ -364,9 +382,9 @@ bool RunRemovalSequence(const RemovalContext& context, bool (*beforeFirstStop)()
 
     // Emptied and kept when the installation reuses it: a program whose
     // current directory it is cannot then hold the upgrade up.
-    const bool reused = IsTheNewInstallFolder(oldFolder.folder);
+    const bool elsewhere = IsAnotherFolderThanTheInstallation(oldFolder.folder);
     oldFolder.folder.handle.reset();
-    if (!reused) {
+    if (elsewhere) {
         RemoveOldInstallFolder(context.oldInstallFolder);
     }
 
