@@ -78,6 +78,8 @@ class PreviousInstallationTest : public ProductStateTest {
         SetFileAttributesW((folder + L"\\Readme.rtf").c_str(), FILE_ATTRIBUTE_READONLY);
         SetInstallFolder(folder);
         ASSERT_TRUE(InstallComponents());
+        // As the worker starts a removal: no install folder made yet.
+        SetInstallFolder(L"");
         ASSERT_TRUE(WaitForServiceState(kDService, SERVICE_RUNNING));
         WriteTextFile(ShortcutNamed(StartMenuShortcutPath(), shortcutName), "link");
         WriteTextFile(ShortcutNamed(DesktopShortcutPath(), shortcutName), "link");
