@@ -180,6 +180,7 @@ TEST_F(PreviousInstallationTest, ReinstallOverARunningInstallation) {
                   PathExists(ProgramFilesFolder() + L"\\ORBEK"));
     }
     // The way is clear: the services can be configured and started again.
+    SetInstallFolder(defaultFolder_);
     EXPECT_TRUE(InstallComponents());
 }
 
@@ -338,6 +339,7 @@ TEST_F(PreviousInstallationTest, StoppedAndDisabledServicesAreRemovedLikeRunning
     for (const wchar_t* file : kProductFiles) {
         CopyStandin(file, defaultFolder_);
     }
+    SetInstallFolder(defaultFolder_);
     EXPECT_TRUE(InstallComponents());
     EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), QueryService(kDService).startType);
 }
