@@ -76,6 +76,22 @@ bool StartLogged(const wchar_t* serviceName) {
     return false;
 }
 
+// A service an administrator deleted while it ran is gone once stopped: it is
+// registered afresh where it ran from, which the removal has not touched yet.
+bool IsGone(DWORD error) {
+    return error == ERROR_SERVICE_DOES_NOT_EXIST || error == ERROR_SERVICE_MARKED_FOR_DELETE;
+}
+
+void StartAsItRan(const wchar_t* serviceName, const wchar_t* ranFrom) {
+    const bool started = StartProductService(serviceName) ||
+                         (IsGone(GetLastError()) && ranFrom[0] != L'\0' &&
+                          InstallService(serviceName, ranFrom) && StartProductService(serviceName));
+    if (!started) {
+        AppendLogLine(L"%s を開始できません。", serviceName);
+        AppendOsMessage();
+    }
+}
+
 }  // namespace
 
 bool ComponentExecutablePath(const wchar_t* folder, const wchar_t* fileName,
@@ -117,9 +133,14 @@ bool InstallComponents() {
 bool StopComponents() {
     // Read before anything stops: a service whose state cannot be read may run.
     bool wasRunning[kComponentCount] = {};
+    wchar_t ranFrom[kComponentCount][kPathChars] = {};
     size_t index = 0;
     for (const ComponentRow& row : kComponentTable) {
-        wasRunning[index++] = ComponentApplies(row) && MayBeRunning(row.serviceName);
+        wasRunning[index] = ComponentApplies(row) && MayBeRunning(row.serviceName);
+        if (wasRunning[index] && !RegisteredExecutable(row.serviceName, ranFrom[index])) {
+            ranFrom[index][0] = L'\0';
+        }
+        ++index;
     }
     for (const ComponentRow& row : kComponentTable) {
         if (!ComponentApplies(row)) {
@@ -135,9 +156,10 @@ bool StopComponents() {
         // The one that did not stop too: it may have stopped since, or half way.
         index = 0;
         for (const ComponentRow& started : kComponentTable) {
-            if (wasRunning[index++]) {
-                StartLogged(started.serviceName);
+            if (wasRunning[index]) {
+                StartAsItRan(started.serviceName, ranFrom[index]);
             }
+            ++index;
         }
         StartStoppedDependents();
         return false;
