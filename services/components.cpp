@@ -76,12 +76,12 @@ bool StartLogged(const wchar_t* serviceName) {
     return false;
 }
 
-// A service an administrator deleted while it ran is gone once stopped: it is
-// registered afresh where it ran from, which the removal has not touched yet.
 bool IsGone(DWORD error) {
     return error == ERROR_SERVICE_DOES_NOT_EXIST || error == ERROR_SERVICE_MARKED_FOR_DELETE;
 }
 
+// A service an administrator deleted while it ran is gone once stopped: it is
+// registered afresh where it ran from, which the removal has not touched yet.
 void StartAsItRan(const wchar_t* serviceName, const wchar_t* ranFrom) {
     const bool started = StartProductService(serviceName) ||
                          (IsGone(GetLastError()) && ranFrom[0] != L'\0' &&
