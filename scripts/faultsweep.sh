@@ -109,24 +109,39 @@ points_of_counts() {
     done
 }
 
-summarize() {
-    local lines="$1" total failed persisted unhealed unmade notable
+# The closing line of the point lines in file LINES, after PREFIX.
+closing_line() {
+    local lines="$1" prefix="$2" total failed persisted unhealed unmade
     total=$(grep -c '^point ' "$lines")
     failed=$(grep -c '^point fail:.*LEFT NO SERVICE' "$lines")
     persisted=$(grep -c '^point persist:.*LEFT NO SERVICE' "$lines")
     unhealed=$(grep -c 'NOT HEALED' "$lines")
     unmade=$(grep -c 'SITUATION NOT MADE' "$lines")
+    ((unmade == 0)) || echo "${prefix}situations not made: $unmade"
+    echo "${prefix}fault points: $total, failed calls leaving no service: $failed," \
+        "persistent failures leaving no service: $persisted," \
+        "not healed by one more run: $unhealed"
+    ((total > 0 && failed == 0 && persisted == 0 && unhealed == 0 && unmade == 0))
+}
+
+summarize() {
+    local lines="$1" notable situation own
     notable=$(grep '^point ' "$lines" |
         grep -v $'\trunning Portvane_PService+Portvane_DService\tkept$' |
         sort -t: -k2 -n | sort -s -k3,3)
     echo
     echo "points that leave a service not running or not healed:"
     echo "${notable:-(none)}"
-    ((unmade == 0)) || echo "situations not made: $unmade"
-    echo "fault points: $total, failed calls leaving no service: $failed," \
-        "persistent failures leaving no service: $persisted," \
-        "not healed by one more run: $unhealed"
-    ((total > 0 && failed == 0 && persisted == 0 && unhealed == 0 && unmade == 0))
+    # Each situation's own line first when there are several, the whole last.
+    if ((${#situations[@]} > 1)); then
+        own=$(mktemp) || return 1
+        for situation in "${situations[@]}"; do
+            grep -P "^point \\S+ \\Q$situation\\E\t" "$lines" >"$own"
+            closing_line "$own" "$situation: "
+        done
+        rm -f "$own"
+    fi
+    closing_line "$lines" ""
 }
 
 # Runs one of the functions above in a subshell in slot SLOT, or with
