@@ -19,9 +19,6 @@ constexpr int kPendingPollCap = 600;
 // A start answered "already running" by a service that was stopping after all.
 constexpr int kStartAttempts = 3;
 
-// 5 s of "already running" from a service whose state cannot be read.
-constexpr int kUnseenStartPolls = 10;
-
 // Closing the handles may overwrite the last error; the caller's OS message must
 // describe the call that failed. Declared before the handles, so it is destroyed
 // after them and restores the error the result was taken with.
@@ -236,9 +233,10 @@ bool WaitWhileMarkedForDeletion(const wchar_t* serviceName, int pollLimit) {
 namespace {
 
 // Without a status to go by, the start is sent all the same and only a
-// refusal counts. "Already running" is believed once it has lasted a few
-// seconds: a service just sent a stop says so until it has stopped.
-bool StartUnseen(SC_HANDLE service) {
+// refusal counts. "Already running" is believed once it has lasted as long as
+// a stop may go without progress: a service just sent a stop says so until
+// it has stopped.
+bool StartUnseen(SC_HANDLE service, int pollLimit) {
     for (int poll = 0;; ++poll) {
         if (StartServiceW(service, 0, nullptr)) {
             return true;
@@ -246,7 +244,7 @@ bool StartUnseen(SC_HANDLE service) {
         if (GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
             return false;
         }
-        if (poll == kUnseenStartPolls) {
+        if (poll == pollLimit) {
             return true;
         }
         Sleep(kStopPollMilliseconds);
@@ -282,7 +280,7 @@ bool StartProductService(const wchar_t* serviceName, int pollLimit) {
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
         if (!WaitWhile(service, IsPending, pollLimit, &status)) {
             return result.Take(GetLastError() != ERROR_SERVICE_REQUEST_TIMEOUT &&
-                               StartUnseen(service));
+                               StartUnseen(service, pollLimit));
         }
         const bool requested = RequestStart(opened, serviceName, status.dwCurrentState);
         if (!requested && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
