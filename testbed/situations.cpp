@@ -9,19 +9,27 @@ namespace {
 
 constexpr wchar_t kOtherRoot[] = L"C:\\Apps";
 constexpr wchar_t kOtherFolder[] = L"C:\\Apps\\Portvane Old";
-constexpr DWORD kSettleMs = 10000;
+// Generous: six slots on two cores start a service's process slowly, and a
+// situation not made costs its point.
+constexpr DWORD kSettleMs = 30000;
 
 std::wstring Quoted(const std::wstring& path) {
     return L"\"" + path + L"\"";
 }
 
-// Sends the control and waits for the state it leads to.
+// Sends the control, again while the service cannot take it yet (still
+// starting), and waits for the state it leads to.
 bool Control(const wchar_t* name, DWORD control, DWORD awaited) {
     ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     ScopedServiceHandle service(
         OpenServiceW(manager.get(), name, SERVICE_STOP | SERVICE_PAUSE_CONTINUE));
     SERVICE_STATUS status = {};
-    return ControlService(service.get(), control, &status) &&
+    return WaitUntil(
+               [&] {
+                   return ControlService(service.get(), control, &status) != FALSE ||
+                          GetLastError() != ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+               },
+               kSettleMs) &&
            WaitForServiceState(name, awaited, kSettleMs);
 }
 
