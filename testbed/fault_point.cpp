@@ -29,28 +29,21 @@ constexpr int kLeftNoService = 1;
 constexpr int kNotHealed = 2;
 
 // The promise: a failed call leaves both services running, or the setup ends
-// installed. Excepted are the calls that can only fail once nothing can run:
-// the entry's function, made after `after` on the same argument when given,
-// on an argument ending in `ending` when given, and, when lasting, only where
-// it fails for good.
+// installed. Excepted are the calls that, failing for good, leave nothing
+// setup could do to make a service run: the entry's function, on an argument
+// ending in `ending` when given.
 struct Exception {
     const wchar_t* function;
-    const wchar_t* after;
     const wchar_t* ending;
-    bool lasting;
     const char* reason;
 };
 const Exception kExceptions[] = {
-    {L"CreateServiceW", nullptr, nullptr, false,
-     "the service's earlier registration is gone: none can run"},
-    {L"StartServiceW", L"CreateServiceW", nullptr, false,
-     "starts a service registered anew: none ran before"},
-    {L"OpenServiceW", nullptr, nullptr, true,
-     "the service manager refuses every open of the service"},
-    {L"OpenSCManagerW", nullptr, nullptr, true, "the service manager refuses every connection"},
-    {L"StartServiceW", nullptr, nullptr, true, "the service refuses every start"},
+    {L"OpenSCManagerW", nullptr, "the service manager refuses every connection"},
+    {L"OpenServiceW", nullptr, "the service manager refuses every open of the service"},
+    {L"CreateServiceW", nullptr, "the service manager refuses every registration of the service"},
+    {L"StartServiceW", nullptr, "the service refuses every start"},
     // The old executable has left with the old installation's files.
-    {L"CopyFileW", nullptr, L"Service.exe", true,
+    {L"CopyFileW", L"Service.exe",
      "the service's new executable can never be written where only administrators write"},
 };
 
@@ -182,21 +175,12 @@ std::wstring Missing(const std::wstring& situation) {
     return missing + (stopped.empty() ? L"" : L" " + stopped);
 }
 
-const Exception* ExceptionFor(const std::vector<LoggedCall>& calls, const LoggedCall& failed,
-                              bool lasting) {
+const Exception* ExceptionFor(const LoggedCall& failed) {
     for (const Exception& exception : kExceptions) {
         const size_t ending = exception.ending != nullptr ? wcslen(exception.ending) : 0;
-        if ((exception.lasting && !lasting) || failed.argument.size() < ending ||
-            (ending > 0 && failed.argument.compare(failed.argument.size() - ending, ending,
-                                                   exception.ending) != 0)) {
-            continue;
-        }
-        bool earlier = exception.after == nullptr;
-        for (const LoggedCall& call : calls) {
-            earlier = earlier || (call.number < failed.number && call.function == exception.after &&
-                                  call.argument == failed.argument);
-        }
-        if (failed.function == exception.function && earlier) {
+        if (failed.function == exception.function && failed.argument.size() >= ending &&
+            failed.argument.compare(failed.argument.size() - ending, ending,
+                                    exception.ending != nullptr ? exception.ending : L"") == 0) {
             return &exception;
         }
     }
@@ -233,9 +217,8 @@ int RunPoint(const std::wstring& plan, const std::wstring& situation, const std:
     SetupProcess healing = LaunchSetup();
     const Shown healed = Install(healing);
     const std::wstring missing = Missing(situation);
-    const Exception* exception = point.function.empty()
-                                     ? nullptr
-                                     : ExceptionFor(calls, point, plan.rfind(L"persist", 0) == 0);
+    const Exception* exception =
+        plan.rfind(L"persist", 0) == 0 && !point.function.empty() ? ExceptionFor(point) : nullptr;
     const bool leftNoService =
         failing && ((shown != Shown::kCompletion && !services.productKept) || !services.othersRun);
     std::wstring verdict = leftNoService && exception != nullptr
