@@ -112,8 +112,11 @@ bool MoveToTheOtherFolder() {
                    kSettleMs)) {
         return false;
     }
-    RemoveDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str());
-    bool made = PointTheEntryAt(folder, kOtherFolder);
+    // The maker folder goes too, with what a killed run left in it: the
+    // upgrade makes it again, and its calls keep their numbers from point to point.
+    const std::wstring maker = folder.substr(0, folder.rfind(L'\\'));
+    DeleteTree(maker);
+    bool made = PointTheEntryAt(folder, kOtherFolder) && !PathExists(maker);
     for (const wchar_t* service : {kPService, kDService}) {
         const std::wstring command =
             Quoted(kOtherFolder + (L"\\" + std::wstring(service)) + L".exe");
