@@ -67,12 +67,16 @@ bool PutNewExecutableInPlace(const ComponentRow& row) {
                        InstallService(row.serviceName, installed));
 }
 
+void LogNotStarted(const wchar_t* serviceName) {
+    AppendLogLine(L"%s を開始できません。", serviceName);
+    AppendOsMessage();
+}
+
 bool StartLogged(const wchar_t* serviceName) {
     if (StartProductService(serviceName)) {
         return true;
     }
-    AppendLogLine(L"%s を開始できません。", serviceName);
-    AppendOsMessage();
+    LogNotStarted(serviceName);
     return false;
 }
 
@@ -87,8 +91,7 @@ void StartAsItRan(const wchar_t* serviceName, const wchar_t* ranFrom) {
                          (IsGone(GetLastError()) && ranFrom[0] != L'\0' &&
                           InstallService(serviceName, ranFrom) && StartProductService(serviceName));
     if (!started) {
-        AppendLogLine(L"%s を開始できません。", serviceName);
-        AppendOsMessage();
+        LogNotStarted(serviceName);
     }
 }
 
@@ -196,8 +199,7 @@ void StartComponentsAfterFailure() {
         const bool startable =
             (!g_oldExecutablesGone && IsStartable(row.serviceName)) || PutNewExecutableInPlace(row);
         if (!startable) {
-            AppendLogLine(L"%s を開始できません。", row.serviceName);
-            AppendOsMessage();
+            LogNotStarted(row.serviceName);
             continue;
         }
         StartLogged(row.serviceName);

@@ -177,10 +177,7 @@ std::wstring Missing(const std::wstring& situation) {
 
 const Exception* ExceptionFor(const LoggedCall& failed) {
     for (const Exception& exception : kExceptions) {
-        const size_t ending = exception.ending != nullptr ? wcslen(exception.ending) : 0;
-        if (failed.function == exception.function && failed.argument.size() >= ending &&
-            failed.argument.compare(failed.argument.size() - ending, ending,
-                                    exception.ending != nullptr ? exception.ending : L"") == 0) {
+        if (failed.function == exception.function && EndsWith(failed.argument, exception.ending)) {
             return &exception;
         }
     }

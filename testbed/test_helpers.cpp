@@ -1,6 +1,7 @@
 #include "testbed/test_helpers.h"
 
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "platform/scoped_handle.h"
@@ -68,6 +69,12 @@ bool WaitForServiceState(const wchar_t* serviceName, DWORD state, DWORD timeoutM
         Sleep(50);
     }
     return true;
+}
+
+bool EndsWith(const std::wstring& text, const wchar_t* ending) {
+    const size_t length = ending != nullptr ? wcslen(ending) : 0;
+    return text.size() >= length &&
+           text.compare(text.size() - length, length, ending != nullptr ? ending : L"") == 0;
 }
 
 bool KeyExists(HKEY root, const wchar_t* path, REGSAM view) {

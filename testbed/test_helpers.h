@@ -45,6 +45,9 @@ RegistryValue ReadValue(HKEY root, const wchar_t* path, const wchar_t* name);
 // Subkeys of the Uninstall key named ORBEK_Portvane in any case.
 int ProductUninstallEntries();
 
+// Whether text ends in ending; any text does when ending is null.
+bool EndsWith(const std::wstring& text, const wchar_t* ending);
+
 // The line AppendOsMessage writes for an error code.
 std::wstring OsMessageLine(DWORD error);
 

@@ -777,13 +777,9 @@ TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunIn
     };
     int point = 0;
     for (size_t index = 1; index < calls.size(); ++index) {
-        const std::wstring& argument = calls[index].argument;
-        const size_t ending = fault.argument == nullptr ? 0 : wcslen(fault.argument);
-        const bool matches =
-            is(index, fault.function) && is(index - 1, fault.previous) &&
-            is(index + 1, fault.next) && argument.size() >= ending &&
-            argument.compare(argument.size() - ending, ending,
-                             fault.argument == nullptr ? L"" : fault.argument) == 0;
+        const bool matches = is(index, fault.function) && is(index - 1, fault.previous) &&
+                             is(index + 1, fault.next) &&
+                             EndsWith(calls[index].argument, fault.argument);
         point = matches ? calls[index].number : point;
     }
     ASSERT_NE(0, point);
