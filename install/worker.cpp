@@ -227,14 +227,18 @@ namespace {
 // here and then removes and installs afresh over the first one's result.
 bool RunInstallSteps(InstallRun& run) {
     const ScopedHeldMutex lock = AcquireInstallationLock();
+    bool succeeded = true;
     for (const InstallStep step : kInstallSteps) {
         if (!step(run)) {
             // No rollback: what can run protects as well as the failed step allows.
             StartComponentsAfterFailure();
-            return false;
+            succeeded = false;
+            break;
         }
     }
-    return true;
+    // Whatever runs now runs from the install folder.
+    DiscardEarlierExecutables();
+    return succeeded;
 }
 
 }  // namespace

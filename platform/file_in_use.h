@@ -17,6 +17,7 @@ class RetryBudget {
     explicit RetryBudget(DWORD milliseconds = kFileInUseWaitMs)
         : start_(GetTickCount()), milliseconds_(milliseconds) {}
     bool Spent() const { return GetTickCount() - start_ >= milliseconds_; }
+    DWORD Remaining() const { return Spent() ? 0 : milliseconds_ - (GetTickCount() - start_); }
 
   private:
     DWORD start_;

@@ -10,7 +10,9 @@
 #include "platform/text_format.h"
 #include "services/component_table.h"
 #include "services/service_control.h"
+#include "services/service_registration.h"
 #include "services/stopped_dependents.h"
+#include "services/uninstall_command.h"
 #include "setup/install_log.h"
 #include "setup/process_state.h"
 
@@ -29,7 +31,7 @@ bool g_componentsStopped = false;
 
 // One that will not stop is not logged: the product service's own stop then
 // fails and says why.
-void StopDependents(const wchar_t* serviceName) {
+void StopDependents(const wchar_t* serviceName, const RetryBudget& budget) {
     wchar_t names[kDependentCapacity][kNameChars];
     const size_t count = ActiveDependentServices(serviceName, names, kDependentCapacity);
     for (size_t index = 0; index < count; ++index) {
@@ -37,7 +39,7 @@ void StopDependents(const wchar_t* serviceName) {
         // one that did not stop after all is running when it is started.
         if (AddDependent(&g_stoppedDependents, names[index])) {
             WriteDependentJournal(g_stoppedDependents);
-            StopProductService(names[index]);
+            StopProductService(names[index], budget);
         }
     }
 }
@@ -45,6 +47,17 @@ void StopDependents(const wchar_t* serviceName) {
 // Set once the removal has moved the old files away: a folder it then removes
 // may be made again by anyone, and must never hold a service's executable.
 bool g_oldExecutablesGone = false;
+
+// The private folder where the earlier service executables wait until the new
+// ones run; empty when there is none.
+wchar_t g_earlierExecutablesFolder[kPathChars] = L"";
+
+bool IsRegisteredAt(const ComponentRow& row, const wchar_t* executable) {
+    wchar_t registered[kPathChars];
+    return (RegisteredExecutable(row.serviceName, registered) &&
+            _wcsicmp(registered, executable) == 0) ||
+           InstallService(row.serviceName, executable);
+}
 
 // The new executable in the install folder (copied from the staging folder
 // when it is not there yet: the failure came before its copy) and the
@@ -61,10 +74,25 @@ bool PutNewExecutableInPlace(const ComponentRow& row) {
         return GetFileAttributesW(installed) != INVALID_FILE_ATTRIBUTES ||
                CopyFileW(staged, installed, TRUE) != FALSE || GetLastError() == ERROR_FILE_EXISTS;
     });
-    wchar_t registered[kPathChars];
-    return inPlace && ((RegisteredExecutable(row.serviceName, registered) &&
-                        _wcsicmp(registered, installed) == 0) ||
-                       InstallService(row.serviceName, installed));
+    return inPlace && IsRegisteredAt(row, installed);
+}
+
+// A new executable that can never be written (a scanner quarantining it as it
+// lands) leaves the earlier one to protect, moved from the private folder into
+// the install folder, where only administrators write.
+bool PutEarlierExecutableInPlace(const ComponentRow& row) {
+    wchar_t earlier[kPathChars];
+    wchar_t installed[kPathChars];
+    if (g_earlierExecutablesFolder[0] == L'\0' ||
+        !JoinPath(earlier, g_earlierExecutablesFolder, row.fileName) ||
+        !ComponentExecutablePath(g_installFolderPath, row.fileName, installed)) {
+        return false;
+    }
+    const bool inPlace = RetryWhileFileInUse([&] {
+        return MoveFileExW(earlier, installed, MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING) !=
+               FALSE;
+    });
+    return inPlace && IsRegisteredAt(row, installed);
 }
 
 void LogNotStarted(const wchar_t* serviceName) {
@@ -80,15 +108,11 @@ bool StartLogged(const wchar_t* serviceName) {
     return false;
 }
 
-bool IsGone(DWORD error) {
-    return error == ERROR_SERVICE_DOES_NOT_EXIST || error == ERROR_SERVICE_MARKED_FOR_DELETE;
-}
-
 // A service an administrator deleted while it ran is gone once stopped: it is
 // registered afresh where it ran from, which the removal has not touched yet.
 void StartAsItRan(const wchar_t* serviceName, const wchar_t* ranFrom) {
     const bool started = StartProductService(serviceName) ||
-                         (IsGone(GetLastError()) && ranFrom[0] != L'\0' &&
+                         (IsGoneError(GetLastError()) && ranFrom[0] != L'\0' &&
                           InstallService(serviceName, ranFrom) && StartProductService(serviceName));
     if (!started) {
         LogNotStarted(serviceName);
@@ -134,6 +158,8 @@ bool InstallComponents() {
 }
 
 bool StopComponents() {
+    // What a run that died left listed stays listed: this run's names join them.
+    ReadDependentJournal(&g_stoppedDependents);
     // Read before anything stops: a service whose state cannot be read may run.
     bool wasRunning[kComponentCount] = {};
     wchar_t ranFrom[kComponentCount][kPathChars] = {};
@@ -149,9 +175,12 @@ bool StopComponents() {
         if (!ComponentApplies(row)) {
             continue;
         }
-        StopDependents(row.serviceName);
+        // One bound for the service, its dependents and its process.
+        const RetryBudget budget(kServiceWaitCapMs);
+        StopDependents(row.serviceName, budget);
         // A service that is not there has nothing to stop.
-        if (StopProductService(row.serviceName) || GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
+        if (StopProductService(row.serviceName, budget) ||
+            GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
             continue;
         }
         AppendLogLine(L"%s を削除できません。", row.serviceName);
@@ -188,6 +217,53 @@ void ForgetOldExecutables() {
     g_oldExecutablesGone = true;
 }
 
+void KeepEarlierExecutables(const wchar_t* asideFolder) {
+    wcscpy_s(g_earlierExecutablesFolder, asideFolder);
+}
+
+bool IsComponentExecutable(const wchar_t* fileName) {
+    for (const ComponentRow& row : kComponentTable) {
+        if (_wcsicmp(row.fileName, fileName) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PointComponentsAt(const wchar_t* folder) {
+    for (const ComponentRow& row : kComponentTable) {
+        wchar_t executable[kPathChars];
+        if (ComponentApplies(row) && (!ComponentExecutablePath(folder, row.fileName, executable) ||
+                                      !PointServiceAt(row.serviceName, executable))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void DiscardEarlierExecutables() {
+    if (g_earlierExecutablesFolder[0] == L'\0') {
+        return;
+    }
+    for (const ComponentRow& row : kComponentTable) {
+        wchar_t earlier[kPathChars];
+        if (JoinPath(earlier, g_earlierExecutablesFolder, row.fileName) &&
+            GetFileAttributesW(earlier) != INVALID_FILE_ATTRIBUTES &&
+            !RetryWhileFileInUse([&] { return DeleteFileW(earlier) != FALSE; })) {
+            MoveFileExW(earlier, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        }
+    }
+    // Beside the old install folder: its parent goes too when that is now
+    // empty, as the removal would have removed it.
+    wchar_t parent[kPathChars];
+    if (!RemoveDirectoryW(g_earlierExecutablesFolder)) {
+        MoveFileExW(g_earlierExecutablesFolder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    } else if (ParentFolder(g_earlierExecutablesFolder, parent) && IsRemovableFolder(parent)) {
+        RemoveDirectoryW(parent);
+    }
+    g_earlierExecutablesFolder[0] = L'\0';
+}
+
 void StartComponentsAfterFailure() {
     if (!g_componentsStopped) {
         return;
@@ -196,8 +272,8 @@ void StartComponentsAfterFailure() {
         if (!ComponentApplies(row)) {
             continue;
         }
-        const bool startable =
-            (!g_oldExecutablesGone && IsStartable(row.serviceName)) || PutNewExecutableInPlace(row);
+        const bool startable = (!g_oldExecutablesGone && IsStartable(row.serviceName)) ||
+                               PutNewExecutableInPlace(row) || PutEarlierExecutableInPlace(row);
         if (!startable) {
             LogNotStarted(row.serviceName);
             continue;

@@ -24,19 +24,36 @@ bool ComponentsFreeOfDeletion();
 // service is started from where they were, which another program may fill.
 void ForgetOldExecutables();
 
+// The earlier service executables wait in asideFolder, which only
+// administrators write, until the new ones run: one whose new executable
+// cannot be put in place starts the earlier one after a failure.
+void KeepEarlierExecutables(const wchar_t* asideFolder);
+
+// Whether the file is the executable of one of the product's services.
+bool IsComponentExecutable(const wchar_t* fileName);
+
+// Points every applicable service's registration at its executable in folder,
+// changing nothing else; false when one refuses.
+bool PointComponentsAt(const wchar_t* folder);
+
+// At the end of a run: the earlier executables that still wait go, and their
+// folder, now or at the next restart.
+void DiscardEarlierExecutables();
+
 // After a failure that followed StopComponents: starts every applicable
 // service, and the dependents. Until the old files left, a service whose
 // registered file is in place starts as it was; otherwise (and from then on
 // always) the new executable is put in the install folder from the staging
-// folder where it is not there yet, and the registration is pointed at it, or
-// made afresh. Logs each service that does not run. Does nothing when nothing
-// was stopped.
+// folder where it is not there yet, or, when it cannot be, the earlier one is
+// moved there, and the registration is pointed at it, or made afresh. Logs
+// each service that does not run. Does nothing when nothing was stopped.
 void StartComponentsAfterFailure();
 
 // Starts again, logging each failure, the dependent services StopComponents
 // stopped, and those an earlier run stopped and left listed (it was ended half
 // way); once the new services run, or after the stop failed. One that does not
-// start stays listed for the next run.
+// start stays listed for the next run; StopComponents keeps the listed names
+// when it lists its own.
 void StartStoppedDependents();
 
 // True when the service manager knows at least one applicable service.

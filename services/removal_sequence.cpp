@@ -168,16 +168,23 @@ void DeleteAsideOrAtRestart(const AsideFolder& aside, HANDLE file, const wchar_t
 }
 
 // Each held file leaves the install folder by a rename through its handle,
-// which needs nobody's cooperation, and is deleted where it lands. Only a
-// file that can be neither renamed nor deleted fails, naming it.
+// which needs nobody's cooperation, and is deleted where it lands, but for the
+// services' executables, kept under their names until the new ones run. Only
+// a file that can be neither renamed nor deleted fails, naming it.
 bool MoveOldFilesAside(HeldInstallFolder* held, const AsideFolder& aside) {
     const RetryBudget budget;
     for (size_t index = 0; index < held->count; ++index) {
         const HANDLE file = held->files[index].get();
-        wchar_t asideName[16];
+        const bool kept = IsComponentExecutable(held->names[index]);
+        wchar_t asideName[kPathChars];
         FormatText(asideName, L"%u", static_cast<unsigned>(index));
+        if (kept) {
+            wcscpy_s(asideName, held->names[index]);
+        }
         if (MoveOpenedFileInto(file, aside.handle.get(), asideName)) {
-            DeleteAsideOrAtRestart(aside, file, asideName, budget);
+            if (!kept) {
+                DeleteAsideOrAtRestart(aside, file, asideName, budget);
+            }
         } else if (!DeleteOpenedFile(file)) {
             const DWORD error = GetLastError();
             AppendLogLine(L"%s\\%s を削除できません。", held->folder.path, held->names[index]);
@@ -188,13 +195,6 @@ bool MoveOldFilesAside(HeldInstallFolder* held, const AsideFolder& aside) {
         held->files[index].reset();
     }
     return true;
-}
-
-// Removed now, or at the next restart once whatever still holds it is gone.
-void RemoveFolderNowOrAtRestart(const wchar_t* path) {
-    if (!RemoveDirectoryW(path)) {
-        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    }
 }
 
 // FILE_ID_INFO, which the toolchain's headers give only for Windows 8 and later.
@@ -235,8 +235,9 @@ Sameness CompareFiles(HANDLE first, HANDLE second) {
 // one the installation uses (made before the first stop, when it was), whatever
 // the entry's spelling of it (short names, "/"). One that cannot be told apart
 // counts as the same: emptied and kept, never removed from under the new files.
-bool IsAnotherFolderThanTheInstallation(const HeldFolder& oldFolder) {
-    wchar_t productFolder[kPathChars];
+// productFolder receives the installation's folder.
+bool IsAnotherFolderThanTheInstallation(const HeldFolder& oldFolder,
+                                        wchar_t (&productFolder)[kPathChars]) {
     HeldFolder product;
     const bool named = g_installFolderPath[0] != L'\0'
                            ? FormatText(productFolder, L"%s", g_installFolderPath)
@@ -373,7 +374,7 @@ bool RunRemovalSequence(const RemovalContext& context, bool (*beforeFirstStop)()
     }
     if (aside.handle) {
         aside.handle.reset();
-        RemoveFolderNowOrAtRestart(aside.path);
+        KeepEarlierExecutables(aside.path);
     }
     if (!moved) {
         return false;
@@ -381,10 +382,13 @@ bool RunRemovalSequence(const RemovalContext& context, bool (*beforeFirstStop)()
     DeleteShortcuts(context.shortcutName);
 
     // Emptied and kept when the installation reuses it: a program whose
-    // current directory it is cannot then hold the upgrade up.
-    const bool elsewhere = IsAnotherFolderThanTheInstallation(oldFolder.folder);
+    // current directory it is cannot then hold the upgrade up. Another folder
+    // goes only once no registration names it: anyone may make it again
+    // (a folder under a drive's root) and fill it, whatever happens next.
+    wchar_t productFolder[kPathChars] = L"";
+    const bool elsewhere = IsAnotherFolderThanTheInstallation(oldFolder.folder, productFolder);
     oldFolder.folder.handle.reset();
-    if (elsewhere) {
+    if (elsewhere && PointComponentsAt(productFolder)) {
         RemoveOldInstallFolder(context.oldInstallFolder);
     }
 

@@ -4,59 +4,17 @@
 
 #include <algorithm>
 
+#include "platform/file_in_use.h"
 #include "platform/scoped_handle.h"
 #include "platform/text_format.h"
-#include "services/service_configuration.h"
+#include "services/opened_service.h"
 
 namespace {
 
 constexpr DWORD kStopPollMilliseconds = 500;
-constexpr DWORD kRemovalPollMilliseconds = 100;
-
-// However steadily a pending service moves, five minutes end the wait.
-constexpr int kPendingPollCap = 600;
 
 // A start answered "already running" by a service that was stopping after all.
 constexpr int kStartAttempts = 3;
-
-// Closing the handles may overwrite the last error; the caller's OS message must
-// describe the call that failed. Declared before the handles, so it is destroyed
-// after them and restores the error the result was taken with.
-class ResultError {
-  public:
-    ResultError() = default;
-    ResultError(const ResultError&) = delete;
-    ResultError& operator=(const ResultError&) = delete;
-    ~ResultError() { SetLastError(error_); }
-
-    bool Take(bool result) {
-        error_ = GetLastError();
-        return result;
-    }
-
-  private:
-    DWORD error_ = ERROR_SUCCESS;
-};
-
-ScopedServiceHandle OpenManager(DWORD access) {
-    return ScopedServiceHandle(OpenSCManagerW(nullptr, nullptr, access));
-}
-
-// A service opened with just the rights its step uses: a tightened access
-// list may grant those and deny the rest.
-struct OpenedService {
-    ScopedServiceHandle manager;
-    ScopedServiceHandle service;
-};
-
-OpenedService OpenNamedService(const wchar_t* serviceName, DWORD access,
-                               DWORD managerAccess = SC_MANAGER_CONNECT) {
-    OpenedService opened = {OpenManager(managerAccess), ScopedServiceHandle()};
-    if (opened.manager) {
-        opened.service.reset(OpenServiceW(opened.manager.get(), serviceName, access));
-    }
-    return opened;
-}
 
 bool IsStopping(DWORD state) {
     return state == SERVICE_STOP_PENDING;
@@ -77,17 +35,18 @@ bool IsNotStopped(DWORD state) {
 // Polls while waiting(state) holds, as the documented pattern does: on while
 // the state or the check point moves, given up when neither has moved for the
 // longer of pollLimit polls and the service's own wait hint
-// (ERROR_SERVICE_REQUEST_TIMEOUT), or at the cap. False too when the status
-// cannot be read; status holds the last one read.
-bool WaitWhile(SC_HANDLE service, bool (*waiting)(DWORD), int pollLimit, SERVICE_STATUS* status) {
+// (ERROR_SERVICE_REQUEST_TIMEOUT), or once the budget is spent. False too when
+// the status cannot be read; status holds the last one read.
+bool WaitWhile(SC_HANDLE service, bool (*waiting)(DWORD), int pollLimit, const RetryBudget& budget,
+               SERVICE_STATUS* status) {
     if (!QueryServiceStatus(service, status)) {
         return false;
     }
-    for (int poll = 0, still = 0; waiting(status->dwCurrentState); ++poll) {
+    for (int still = 0; waiting(status->dwCurrentState);) {
         const DWORD hintPolls =
             (status->dwWaitHint + kStopPollMilliseconds - 1) / kStopPollMilliseconds;
         if (static_cast<DWORD>(still) >= (std::max)(static_cast<DWORD>(pollLimit), hintPolls) ||
-            poll >= kPendingPollCap) {
+            budget.Spent()) {
             SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
             return false;
         }
@@ -135,7 +94,7 @@ bool AlreadyStopped(SC_HANDLE service) {
 // (Windows answers 1061, Wine 1052) until it arrives: it is waited for, as a
 // stop is, and asked again. One already stopping needs no second request; the
 // caller's wait waits it out.
-bool RequestStop(SC_HANDLE service, int pollLimit) {
+bool RequestStop(SC_HANDLE service, int pollLimit, const RetryBudget& budget) {
     SERVICE_STATUS status = {};
     if (ControlService(service, SERVICE_CONTROL_STOP, &status) || AlreadyStopped(service)) {
         return true;
@@ -144,7 +103,7 @@ bool RequestStop(SC_HANDLE service, int pollLimit) {
     if (refusal != ERROR_SERVICE_CANNOT_ACCEPT_CTRL && refusal != ERROR_INVALID_SERVICE_CONTROL) {
         return false;
     }
-    if (!WaitWhile(service, IsStarting, pollLimit, &status)) {
+    if (!WaitWhile(service, IsStarting, pollLimit, budget, &status)) {
         return false;
     }
     return status.dwCurrentState == SERVICE_STOP_PENDING ||
@@ -158,85 +117,11 @@ void SetNotRunningError(const SERVICE_STATUS& status) {
                                                     : ERROR_SERVICE_NOT_ACTIVE);
 }
 
-bool DeleteNamedService(const ScopedServiceHandle& manager, const wchar_t* serviceName) {
-    const ScopedServiceHandle service(OpenServiceW(manager.get(), serviceName, DELETE));
-    return service && DeleteService(service.get()) != FALSE;
-}
-
-ScopedServiceHandle CreateProductService(const ScopedServiceHandle& manager,
-                                         const wchar_t* serviceName, const wchar_t* command) {
-    return ScopedServiceHandle(CreateServiceW(manager.get(), serviceName, serviceName,
-                                              SERVICE_QUERY_STATUS, SERVICE_WIN32_OWN_PROCESS,
-                                              SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
-                                              nullptr, nullptr, nullptr, nullptr, nullptr));
-}
-
-}  // namespace
-
-bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
-    ResultError result;
-    // Unquoted, a path with blanks lets Windows try "C:\Program.exe" first.
-    wchar_t command[kPathChars + 2];
-    if (!FormatText(command, L"\"%s\"", executablePath)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return result.Take(false);
-    }
-    // Kept over an upgrade: a deleted service stays while any program holds a
-    // handle to it, and a standard user may hold one for as long as they like.
-    OpenedService existing = OpenNamedService(
-        serviceName, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG, SC_MANAGER_CREATE_SERVICE);
-    if (!existing.manager) {
-        return result.Take(false);
-    }
-    if (existing.service) {
-        if (ConfigureAsFresh(existing.service.get(), serviceName, command)) {
-            return result.Take(true);
-        }
-        // Deleted by someone else, or refusing to be brought to the fresh
-        // configuration (its old command may name a folder that has gone):
-        // replaced by a fresh registration once it is stopped and nobody
-        // holds it, this handle included.
-        const DWORD refusal = GetLastError();
-        existing.service.reset();
-        if (refusal != ERROR_SERVICE_MARKED_FOR_DELETE &&
-            !DeleteNamedService(existing.manager, serviceName)) {
-            SetLastError(refusal);
-            return result.Take(false);
-        }
-        if (!WaitWhileMarkedForDeletion(serviceName)) {
-            return result.Take(false);
-        }
-    } else if (GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) {
-        return result.Take(false);
-    }
-    return result.Take(CreateProductService(existing.manager, serviceName, command).valid());
-}
-
-bool WaitWhileMarkedForDeletion(const wchar_t* serviceName, int pollLimit) {
-    ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
-    for (int poll = 0; manager; ++poll) {
-        ScopedServiceHandle service(
-            OpenServiceW(manager.get(), serviceName, SERVICE_CHANGE_CONFIG));
-        if (!service || !IsMarkedForDeletion(service.get())) {
-            return true;
-        }
-        if (poll >= pollLimit) {
-            SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
-            return false;
-        }
-        service.reset();
-        Sleep(kRemovalPollMilliseconds);
-    }
-    return true;
-}
-
-namespace {
-
 // Without a status to go by, the start is sent all the same and only a
 // refusal counts. "Already running" is believed once it has lasted as long as
 // a stop may go without progress: a service just sent a stop says so until
 // it has stopped.
-bool StartUnseen(SC_HANDLE service, int pollLimit) {
+bool StartUnseen(SC_HANDLE service, int pollLimit, const RetryBudget& budget) {
     for (int poll = 0;; ++poll) {
         if (StartServiceW(service, 0, nullptr)) {
             return true;
@@ -244,7 +129,7 @@ bool StartUnseen(SC_HANDLE service, int pollLimit) {
         if (GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
             return false;
         }
-        if (poll == pollLimit) {
+        if (poll == pollLimit || budget.Spent()) {
             return true;
         }
         Sleep(kStopPollMilliseconds);
@@ -267,6 +152,7 @@ bool RequestStart(const OpenedService& opened, const wchar_t* serviceName, DWORD
 
 bool StartProductService(const wchar_t* serviceName, int pollLimit) {
     ResultError result;
+    const RetryBudget budget(kServiceWaitCapMs);
     const OpenedService opened =
         OpenNamedService(serviceName, SERVICE_START | SERVICE_QUERY_STATUS);
     if (!opened.service) {
@@ -278,15 +164,15 @@ bool StartProductService(const wchar_t* serviceName, int pollLimit) {
     // running" and starts nothing: the stop is waited out first, and the
     // answer is believed only once the state says so.
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-        if (!WaitWhile(service, IsPending, pollLimit, &status)) {
+        if (!WaitWhile(service, IsPending, pollLimit, budget, &status)) {
             return result.Take(GetLastError() != ERROR_SERVICE_REQUEST_TIMEOUT &&
-                               StartUnseen(service, pollLimit));
+                               StartUnseen(service, pollLimit, budget));
         }
         const bool requested = RequestStart(opened, serviceName, status.dwCurrentState);
         if (!requested && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
             return result.Take(false);
         }
-        if (!WaitWhile(service, IsStarting, pollLimit, &status)) {
+        if (!WaitWhile(service, IsStarting, pollLimit, budget, &status)) {
             return result.Take(GetLastError() != ERROR_SERVICE_REQUEST_TIMEOUT);
         }
         if (status.dwCurrentState == SERVICE_RUNNING) {
@@ -301,7 +187,7 @@ bool StartProductService(const wchar_t* serviceName, int pollLimit) {
     return result.Take(false);
 }
 
-bool StopProductService(const wchar_t* serviceName, int pollLimit) {
+bool StopProductService(const wchar_t* serviceName, const RetryBudget& budget, int pollLimit) {
     ResultError result;
     const OpenedService opened = OpenNamedService(serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS);
     if (!opened.service) {
@@ -310,13 +196,15 @@ bool StopProductService(const wchar_t* serviceName, int pollLimit) {
     const SC_HANDLE service = opened.service.get();
     const ScopedKernelHandle process = OpenServiceProcess(service);
     SERVICE_STATUS status = {};
-    if (!RequestStop(service, pollLimit) || !WaitWhile(service, IsNotStopped, pollLimit, &status)) {
+    if (!RequestStop(service, pollLimit, budget) ||
+        !WaitWhile(service, IsNotStopped, pollLimit, budget, &status)) {
         return result.Take(false);
     }
     // Windows lets the process run on after it reports stopped (a runtime
     // unloading, logs flushing); until it ends, its executable cannot be deleted.
-    if (process && WaitForSingleObject(process.get(), static_cast<DWORD>(pollLimit) *
-                                                          kStopPollMilliseconds) == WAIT_TIMEOUT) {
+    const DWORD processWait =
+        (std::min)(static_cast<DWORD>(pollLimit) * kStopPollMilliseconds, budget.Remaining());
+    if (process && WaitForSingleObject(process.get(), processWait) == WAIT_TIMEOUT) {
         SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
         return result.Take(false);
     }
@@ -330,20 +218,6 @@ bool MayBeRunning(const wchar_t* serviceName) {
         return status.dwCurrentState != SERVICE_STOPPED;
     }
     return GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST;
-}
-
-bool RegisteredExecutable(const wchar_t* serviceName, wchar_t (&path)[kPathChars]) {
-    const OpenedService opened = OpenNamedService(serviceName, SERVICE_QUERY_CONFIG);
-    return opened.service && RegisteredExecutablePath(opened.service.get(), path);
-}
-
-bool IsStartable(const wchar_t* serviceName) {
-    wchar_t path[kPathChars];
-    if (!RegisteredExecutable(serviceName, path)) {
-        return false;
-    }
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 size_t ActiveDependentServices(const wchar_t* serviceName, wchar_t (*names)[kNameChars],
@@ -368,15 +242,4 @@ size_t ActiveDependentServices(const wchar_t* serviceName, wchar_t (*names)[kNam
         }
     }
     return count;
-}
-
-bool IsServiceRegistered(const wchar_t* serviceName, bool* registered) {
-    *registered = false;
-    const OpenedService opened = OpenNamedService(serviceName, SERVICE_QUERY_STATUS);
-    if (!opened.manager) {
-        return false;
-    }
-    // Refused for another reason than its absence, the name is still taken.
-    *registered = opened.service || GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST;
-    return true;
 }

@@ -5,28 +5,16 @@
 
 #include <cstddef>
 
+#include "platform/file_in_use.h"
 #include "platform/text_format.h"
 
 // 60 polls of 500 ms: a service whose state has not moved for 30 s, nor for
 // as long as its own wait hint asks, is stuck.
 constexpr int kStopPollLimit = 60;
 
-// 300 checks of 100 ms: how long another program may keep a deleted service's name.
-constexpr int kMarkedForDeletePollLimit = 300;
-
-// Registers an automatically started own-process service running as LocalSystem,
-// display name = service name, the executable path in double quotes. An
-// existing registration is brought to exactly that, so that an upgrade never
-// depends on a deletion; one deleted by someone else, or one that refuses the
-// change, is (deleted and) waited for within the bound and registered afresh.
-// Only a name the manager does not know is created at once.
-bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath);
-
-// Waits, up to pollLimit checks 100 ms apart, while the service is deleted but
-// held by another program; false (ERROR_SERVICE_MARKED_FOR_DELETE) when it
-// still is. A name that is not registered, or cannot be asked about, is free.
-bool WaitWhileMarkedForDeletion(const wchar_t* serviceName,
-                                int pollLimit = kMarkedForDeletePollLimit);
+// However steadily a pending service moves, five minutes end a whole stop (its
+// dependents' and its process's included), and five more a whole start.
+constexpr DWORD kServiceWaitCapMs = 5 * 60 * 1000;
 
 // Starts the service, or continues it when paused, and waits while it
 // starts; true once it runs. One still stopping (or pausing) is first waited
@@ -40,28 +28,21 @@ bool StartProductService(const wchar_t* serviceName, int pollLimit = kStopPollLi
 // for as long as its state or check point moves, then waits up to the bound
 // again for its process to end, when it has one of its own; false
 // (ERROR_SERVICE_REQUEST_TIMEOUT) when neither moved for the longer of
-// pollLimit polls and the service's wait hint, after five minutes in all, or
-// when the process outlives the bound. A service that is already stopped
-// counts as stopped, one already stopping is waited for, one still starting,
-// pausing or continuing is first waited for (the same bound) until it arrives;
-// a paused one is stopped as a running one; a request refused otherwise fails.
-bool StopProductService(const wchar_t* serviceName, int pollLimit = kStopPollLimit);
+// pollLimit polls and the service's wait hint, once the budget (shared with
+// the stops of its dependents) is spent, or when the process outlives the
+// bound. A service that is already stopped counts as stopped, one already
+// stopping is waited for, one still starting, pausing or continuing is first
+// waited for (the same bound) until it arrives; a paused one is stopped as a
+// running one; a request refused otherwise fails.
+bool StopProductService(const wchar_t* serviceName,
+                        const RetryBudget& budget = RetryBudget(kServiceWaitCapMs),
+                        int pollLimit = kStopPollLimit);
 
 // Whether the service may be running: in any state but stopped, or registered
 // but its state cannot be read. False when it is not registered.
 bool MayBeRunning(const wchar_t* serviceName);
 
-// The file the service's registered command starts; false when it is not
-// registered or its command is not one setup registers.
-bool RegisteredExecutable(const wchar_t* serviceName, wchar_t (&path)[kPathChars]);
-
-// Whether the service is registered and the file its command starts exists.
-bool IsStartable(const wchar_t* serviceName);
-
 // Up to capacity names of the services that run and depend on the service,
 // directly or not, in the order in which they are to be stopped; the count.
 size_t ActiveDependentServices(const wchar_t* serviceName, wchar_t (*names)[kNameChars],
                                size_t capacity);
-
-// True when the question could be asked; *registered then holds the answer.
-bool IsServiceRegistered(const wchar_t* serviceName, bool* registered);

@@ -17,6 +17,7 @@
 #include "payload/module_table.h"
 #include "platform/scoped_handle.h"
 #include "services/service_control.h"
+#include "services/service_registration.h"
 #include "setup/install_log.h"
 #include "setup/process_state.h"
 #include "testbed/driver.h"

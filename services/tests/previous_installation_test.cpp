@@ -16,6 +16,7 @@
 #include "platform/scoped_handle.h"
 #include "services/components.h"
 #include "services/service_control.h"
+#include "services/service_registration.h"
 #include "services/tests/scratch_drive.h"
 #include "services/tests/service_test_support.h"
 #include "testbed/driver.h"
@@ -117,8 +118,17 @@ class PreviousInstallationTest : public ProductStateTest {
         if (reused) {
             EXPECT_TRUE(ListFiles(folder).empty());
         }
+        // The earlier service executables wait aside until the run ends.
         WIN32_FIND_DATAW aside;
         const std::wstring parent = folder.substr(0, folder.rfind(L'\\'));
+        if (ScopedFindHandle(FindFirstFileW((parent + L"\\pvo*").c_str(), &aside))) {
+            std::vector<std::wstring> kept = ListFiles(parent + L"\\" + aside.cFileName);
+            std::sort(kept.begin(), kept.end());
+            EXPECT_EQ(
+                (std::vector<std::wstring>{L"Portvane_DService.exe", L"Portvane_PService.exe"}),
+                kept);
+        }
+        DiscardEarlierExecutables();
         EXPECT_FALSE(ScopedFindHandle(FindFirstFileW((parent + L"\\pvo*").c_str(), &aside)))
             << "left aside";
         for (const wchar_t* service : {kPService, kDService}) {

@@ -2,6 +2,7 @@
 // control manager, where a whole installation or removal does not show them:
 // refused paths, unknown names, the waits and the stop bound.
 #include "services/service_control.h"
+#include "services/service_registration.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,8 @@ void InstallAndStart(const wchar_t* serviceName, const std::wstring& executable)
 // A stop bounded to four polls gives up after them, leaving the service as it was then.
 void ExpectStopGivesUpAfterFourPolls(const wchar_t* serviceName, DWORD stateLeft) {
     bool stopped = true;
-    const DWORD elapsed = Timed([&] { stopped = StopProductService(serviceName, 4); });
+    const DWORD elapsed = Timed(
+        [&] { stopped = StopProductService(serviceName, RetryBudget(kServiceWaitCapMs), 4); });
     EXPECT_FALSE(stopped);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), GetLastError());
     EXPECT_GE(elapsed, 1900u);  // four waits of 500 ms
