@@ -227,6 +227,8 @@ namespace {
 // here and then removes and installs afresh over the first one's result.
 bool RunInstallSteps(InstallRun& run) {
     const ScopedHeldMutex lock = AcquireInstallationLock();
+    // What a run that died left aside goes first.
+    DiscardEarlierExecutables();
     bool succeeded = true;
     for (const InstallStep step : kInstallSteps) {
         if (!step(run)) {

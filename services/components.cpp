@@ -7,11 +7,12 @@
 #include <cwchar>
 
 #include "platform/file_in_use.h"
+#include "platform/scoped_handle.h"
 #include "platform/text_format.h"
 #include "services/component_table.h"
+#include "services/run_journal.h"
 #include "services/service_control.h"
 #include "services/service_registration.h"
-#include "services/stopped_dependents.h"
 #include "services/uninstall_command.h"
 #include "setup/install_log.h"
 #include "setup/process_state.h"
@@ -119,6 +120,31 @@ void StartAsItRan(const wchar_t* serviceName, const wchar_t* ranFrom) {
     }
 }
 
+// Every file in the folder (the earlier executables, and what a run that died
+// renamed there but did not delete yet), the folder, and its parent when that
+// is now empty, as the removal would have removed it.
+void DeleteFolderAndParentNowOrAtRestart(const wchar_t* folder) {
+    wchar_t pattern[kPathChars];
+    WIN32_FIND_DATAW entry;
+    ScopedFindHandle search(FormatText(pattern, L"%s\\*", folder) ? FindFirstFileW(pattern, &entry)
+                                                                  : INVALID_HANDLE_VALUE);
+    for (bool found = search.valid(); found; found = FindNextFileW(search.get(), &entry) != FALSE) {
+        wchar_t path[kPathChars];
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+            JoinPath(path, folder, entry.cFileName) &&
+            !RetryWhileFileInUse([&] { return DeleteFileW(path) != FALSE; })) {
+            MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        }
+    }
+    search.reset();
+    wchar_t parent[kPathChars];
+    if (!RemoveDirectoryW(folder)) {
+        MoveFileExW(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    } else if (ParentFolder(folder, parent) && IsRemovableFolder(parent)) {
+        RemoveDirectoryW(parent);
+    }
+}
+
 }  // namespace
 
 bool ComponentExecutablePath(const wchar_t* folder, const wchar_t* fileName,
@@ -219,6 +245,7 @@ void ForgetOldExecutables() {
 
 void KeepEarlierExecutables(const wchar_t* asideFolder) {
     wcscpy_s(g_earlierExecutablesFolder, asideFolder);
+    WriteAsideFolderJournal(asideFolder);
 }
 
 bool IsComponentExecutable(const wchar_t* fileName) {
@@ -242,25 +269,17 @@ bool PointComponentsAt(const wchar_t* folder) {
 }
 
 void DiscardEarlierExecutables() {
-    if (g_earlierExecutablesFolder[0] == L'\0') {
+    if (g_earlierExecutablesFolder[0] == L'\0' &&
+        !ReadAsideFolderJournal(g_earlierExecutablesFolder)) {
         return;
     }
-    for (const ComponentRow& row : kComponentTable) {
-        wchar_t earlier[kPathChars];
-        if (JoinPath(earlier, g_earlierExecutablesFolder, row.fileName) &&
-            GetFileAttributesW(earlier) != INVALID_FILE_ATTRIBUTES &&
-            !RetryWhileFileInUse([&] { return DeleteFileW(earlier) != FALSE; })) {
-            MoveFileExW(earlier, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        }
+    // Only a folder of setup's own making, whatever the journal says.
+    const wchar_t* name = wcsrchr(g_earlierExecutablesFolder, L'\\');
+    if (name != nullptr &&
+        _wcsnicmp(name + 1, kAsideFolderPrefix, wcslen(kAsideFolderPrefix)) == 0) {
+        DeleteFolderAndParentNowOrAtRestart(g_earlierExecutablesFolder);
     }
-    // Beside the old install folder: its parent goes too when that is now
-    // empty, as the removal would have removed it.
-    wchar_t parent[kPathChars];
-    if (!RemoveDirectoryW(g_earlierExecutablesFolder)) {
-        MoveFileExW(g_earlierExecutablesFolder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    } else if (ParentFolder(g_earlierExecutablesFolder, parent) && IsRemovableFolder(parent)) {
-        RemoveDirectoryW(parent);
-    }
+    WriteAsideFolderJournal(L"");
     g_earlierExecutablesFolder[0] = L'\0';
 }
 

@@ -24,9 +24,13 @@ bool ComponentsFreeOfDeletion();
 // service is started from where they were, which another program may fill.
 void ForgetOldExecutables();
 
+// What the private folders beside an old install folder are named after.
+constexpr wchar_t kAsideFolderPrefix[] = L"pvo";
+
 // The earlier service executables wait in asideFolder, which only
 // administrators write, until the new ones run: one whose new executable
-// cannot be put in place starts the earlier one after a failure.
+// cannot be put in place starts the earlier one after a failure. The folder
+// is listed for the next run until it is gone.
 void KeepEarlierExecutables(const wchar_t* asideFolder);
 
 // Whether the file is the executable of one of the product's services.
@@ -36,8 +40,9 @@ bool IsComponentExecutable(const wchar_t* fileName);
 // changing nothing else; false when one refuses.
 bool PointComponentsAt(const wchar_t* folder);
 
-// At the end of a run: the earlier executables that still wait go, and their
-// folder, now or at the next restart.
+// At the start and the end of a run: the earlier executables that still wait
+// (this run's, or those a run that died left listed) go, and their folder,
+// now or at the next restart.
 void DiscardEarlierExecutables();
 
 // After a failure that followed StopComponents: starts every applicable

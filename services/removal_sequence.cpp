@@ -144,12 +144,15 @@ struct AsideFolder {
 bool CreateAsideFolder(const wchar_t* oldInstallFolder, AsideFolder* aside) {
     wchar_t parent[kPathChars];
     if (!ParentFolder(oldInstallFolder, parent) ||
-        GetTempFileNameW(parent, L"pvo", 0, aside->path) == 0) {
+        GetTempFileNameW(parent, kAsideFolderPrefix, 0, aside->path) == 0) {
         return false;
     }
     // The name was made unique as a file; the folder takes its place or nothing.
     DeleteFileW(aside->path);
     aside->handle = CreatePrivateFolder(aside->path);
+    if (aside->handle) {
+        KeepEarlierExecutables(aside->path);
+    }
     return aside->handle.valid();
 }
 
@@ -372,10 +375,7 @@ bool RunRemovalSequence(const RemovalContext& context, bool (*beforeFirstStop)()
     if (moved) {
         ForgetOldExecutables();
     }
-    if (aside.handle) {
-        aside.handle.reset();
-        KeepEarlierExecutables(aside.path);
-    }
+    aside.handle.reset();
     if (!moved) {
         return false;
     }

@@ -1,4 +1,4 @@
-#include "services/stopped_dependents.h"
+#include "services/run_journal.h"
 
 #include <windows.h>
 
@@ -11,6 +11,7 @@
 namespace {
 
 constexpr wchar_t kJournalValue[] = L"SetupStoppedServices";
+constexpr wchar_t kAsideFolderValue[] = L"SetupAsideFolder";
 // Every name with its terminator, and the list's own.
 constexpr size_t kJournalChars = kDependentCapacity * kNameChars + 1;
 
@@ -22,6 +23,13 @@ ScopedRegistryKey OpenSettingsKey(REGSAM access) {
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, key.receive());
     }
     return key;
+}
+
+void DeleteJournalValue(const wchar_t* name) {
+    const ScopedRegistryKey key = OpenSettingsKey(KEY_SET_VALUE);
+    if (key) {
+        RegDeleteValueW(key.get(), name);
+    }
 }
 
 }  // namespace
@@ -41,10 +49,7 @@ bool AddDependent(DependentList* list, const wchar_t* name) {
 
 void WriteDependentJournal(const DependentList& list) {
     if (list.count == 0) {
-        const ScopedRegistryKey key = OpenSettingsKey(KEY_SET_VALUE);
-        if (key) {
-            RegDeleteValueW(key.get(), kJournalValue);
-        }
+        DeleteJournalValue(kJournalValue);
         return;
     }
     RegistryKey key;
@@ -78,4 +83,29 @@ void ReadDependentJournal(DependentList* list) {
     for (const wchar_t* name = text; *name != L'\0'; name += wcslen(name) + 1) {
         AddDependent(list, name);
     }
+}
+
+void WriteAsideFolderJournal(const wchar_t* folder) {
+    if (folder[0] == L'\0') {
+        DeleteJournalValue(kAsideFolderValue);
+        return;
+    }
+    RegistryKey key;
+    if (key.CreateProductKey(HKEY_LOCAL_MACHINE)) {
+        RegSetValueExW(key.Key(), kAsideFolderValue, 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(folder),
+                       static_cast<DWORD>((wcslen(folder) + 1) * sizeof(wchar_t)));
+    }
+}
+
+bool ReadAsideFolderJournal(wchar_t (&folder)[kPathChars]) {
+    const ScopedRegistryKey key = OpenSettingsKey(KEY_QUERY_VALUE);
+    // One terminator beyond what is read: a value written without its own still ends.
+    wchar_t text[kPathChars + 1] = {};
+    DWORD type = 0;
+    DWORD bytes = kPathChars * sizeof(wchar_t);
+    return key &&
+           RegQueryValueExW(key.get(), kAsideFolderValue, nullptr, &type,
+                            reinterpret_cast<BYTE*>(text), &bytes) == ERROR_SUCCESS &&
+           type == REG_SZ && text[0] != L'\0' && FormatText(folder, L"%s", text);
 }

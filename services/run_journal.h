@@ -1,7 +1,8 @@
-// Other programs' services that an upgrade stops because they depend on a
-// product service, listed in memory and in the registry until they run
-// again: a setup ended half way (killed, the power lost) leaves them for the
-// next run to start.
+// What an upgrade must finish even when it dies half way (killed, the power
+// lost), kept in the product's machine settings key for the next run: other
+// programs' services it stopped because they depend on a product service,
+// listed until they run again, and the private folder where the earlier
+// service executables wait, until it is gone.
 #pragma once
 
 #include <cstddef>
@@ -25,3 +26,9 @@ void WriteDependentJournal(const DependentList& list);
 
 // Adds the names an earlier run left in the journal.
 void ReadDependentJournal(DependentList* list);
+
+// Lists the folder; an empty path deletes the value.
+void WriteAsideFolderJournal(const wchar_t* folder);
+
+// The folder an earlier run left listed; false when there is none.
+bool ReadAsideFolderJournal(wchar_t (&folder)[kPathChars]);
