@@ -113,8 +113,9 @@ points_of_counts() {
 closing_line() {
     local lines="$1" prefix="$2" total failed persisted unhealed unmade
     total=$(grep -c '^point ' "$lines")
-    failed=$(grep -c '^point fail:.*LEFT NO SERVICE' "$lines")
-    persisted=$(grep -c '^point persist:.*LEFT NO SERVICE' "$lines")
+    # A completion page that lies counts with the failures of its kind.
+    failed=$(grep -cE '^point (fail|kill):.*(LEFT NO SERVICE|COMPLETION LIED)' "$lines")
+    persisted=$(grep -cE '^point persist:.*(LEFT NO SERVICE|COMPLETION LIED)' "$lines")
     unhealed=$(grep -c 'NOT HEALED' "$lines")
     unmade=$(grep -c 'SITUATION NOT MADE' "$lines")
     ((unmade == 0)) || echo "${prefix}situations not made: $unmade"

@@ -42,9 +42,6 @@ const Exception kExceptions[] = {
     {L"OpenServiceW", nullptr, "the service manager refuses every open of the service"},
     {L"CreateServiceW", nullptr, "the service manager refuses every registration of the service"},
     {L"StartServiceW", nullptr, "the service refuses every start"},
-    // The old executable has left with the old installation's files.
-    {L"CopyFileW", L"Service.exe",
-     "the service's new executable can never be written where only administrators write"},
 };
 
 enum class Shown { kCompletion, kFailure, kNone };
@@ -198,9 +195,10 @@ int RunPoint(const std::wstring& plan, const std::wstring& situation, const std:
     bool hung = false;
     const Shown shown = Install(setup, &hung);
     const Services services = ServicesNow(situation);
-    // A completion page with less than a whole installation is worth knowing:
-    // a failure reported as success.
+    // A completion page with less than a whole installation is a failure
+    // reported as success, whatever the kind.
     const std::wstring missingAfter = shown == Shown::kCompletion ? Missing(situation) : L"";
+    const bool lied = !missingAfter.empty();
     const std::vector<LoggedCall> calls = ReadCallLog(logPath);
     const bool failing = plan[0] != L'k';
     LoggedCall point;
@@ -211,14 +209,16 @@ int RunPoint(const std::wstring& plan, const std::wstring& situation, const std:
             break;
         }
     }
-    SetupProcess healing = LaunchSetup();
-    const Shown healed = Install(healing);
+    // As Windows answers: what heals only under Wine does not count.
+    SetupProcess healing = LaunchSetupUnderInjector(L"count", logPath + L".heal");
+    const Shown healed = healing.process ? Install(healing) : Shown::kNone;
     const std::wstring missing = Missing(situation);
     const Exception* exception =
         plan.rfind(L"persist", 0) == 0 && !point.function.empty() ? ExceptionFor(point) : nullptr;
     const bool leftNoService =
         failing && ((shown != Shown::kCompletion && !services.productKept) || !services.othersRun);
-    std::wstring verdict = leftNoService && exception != nullptr
+    std::wstring verdict = lied ? L"COMPLETION LIED"
+                           : leftNoService && exception != nullptr
                                ? L"excepted: " + Wide(exception->reason)
                            : leftNoService ? L"LEFT NO SERVICE"
                                            : L"kept";
@@ -231,7 +231,8 @@ int RunPoint(const std::wstring& plan, const std::wstring& situation, const std:
           L"\tshown " + Wide(kShownNames[static_cast<int>(shown)]) + (hung ? L" (hung)" : L"") +
           (missingAfter.empty() ? L"" : L" (missing" + missingAfter + L")") + L"\trunning " +
           services.text + L"\t" + verdict);
-    return (leftNoService && exception == nullptr ? kLeftNoService : 0) | (whole ? 0 : kNotHealed);
+    return ((leftNoService && exception == nullptr) || lied ? kLeftNoService : 0) |
+           (whole ? 0 : kNotHealed);
 }
 
 bool IsPoint(const std::wstring& command) {

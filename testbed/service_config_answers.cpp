@@ -348,6 +348,10 @@ BOOL WINAPI QueryServiceConfig2AsWindows(SC_HANDLE service, DWORD level, BYTE* b
 // ChangeServiceConfig2W (winsvc.h), Microsoft Learn: no information leaves
 // the setting unchanged.
 BOOL WINAPI ChangeServiceConfig2AsWindows(SC_HANDLE service, DWORD level, void* info) {
+    if (IsMarkedForDeletionAsWindows(service)) {
+        SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
+        return FALSE;
+    }
     const Level* row = FindLevel(level);
     const ScopedRegistryKey key =
         row != nullptr ? OpenServiceKey(service, KEY_READ | KEY_WRITE) : ScopedRegistryKey();

@@ -73,12 +73,13 @@ struct Dependent {
 
 // The services that depend on the service, directly or not, in an order they
 // can be stopped in, those in one of the states asked (SERVICE_ACTIVE,
-// SERVICE_INACTIVE or both).
-std::vector<Dependent> DependentsInStopOrder(const std::wstring& name, DWORD states) {
+// SERVICE_INACTIVE or both). False, with those read so far, when one cannot
+// be read.
+bool DependentsInStopOrder(const std::wstring& name, DWORD states,
+                           std::vector<Dependent>* dependents) {
     std::vector<std::wstring> seen = {name};
     std::vector<std::wstring> order;
     AddDependents(ReadDependencies(), name, &seen, &order);
-    std::vector<Dependent> dependents;
     ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     for (const std::wstring& service : order) {
         ScopedServiceHandle opened(
@@ -88,19 +89,52 @@ std::vector<Dependent> DependentsInStopOrder(const std::wstring& name, DWORD sta
         DWORD length = 256;
         if (!opened || !QueryServiceStatus(opened.get(), &dependent.status) ||
             !GetServiceDisplayNameW(manager.get(), service.c_str(), displayName, &length)) {
-            continue;
+            return false;
         }
         dependent.displayName = displayName;
         const bool active = dependent.status.dwCurrentState != SERVICE_STOPPED;
         if ((states & (active ? SERVICE_ACTIVE : SERVICE_INACTIVE)) != 0) {
-            dependents.push_back(dependent);
+            dependents->push_back(dependent);
         }
     }
-    return dependents;
+    return true;
 }
 
-// Wine's own call checks the handle, its access and the state asked, and
-// lists no dependent.
+// The rights each service handle the worker opened was granted: the system
+// checks them on every call, and Wine does not where it answers nothing.
+struct GrantedAccess {
+    SC_HANDLE service;
+    DWORD access;
+};
+GrantedAccess g_granted[256];
+size_t g_grantedCount = 0;
+
+SC_HANDLE WINAPI OpenServiceRecordingAccess(SC_HANDLE manager, const wchar_t* name, DWORD access) {
+    const SC_HANDLE service = OpenServiceW(manager, name, access);
+    const DWORD error = GetLastError();
+    if (service != nullptr) {
+        g_granted[g_grantedCount++ % 256] = {service, access};
+    }
+    SetLastError(error);
+    return service;
+}
+
+bool WasGranted(SC_HANDLE service, DWORD right) {
+    for (size_t index = g_grantedCount;
+         index-- > (g_grantedCount > 256 ? g_grantedCount - 256 : 0);) {
+        if (g_granted[index % 256].service == service) {
+            const DWORD access = g_granted[index % 256].access;
+            return (access & (right | GENERIC_ALL | MAXIMUM_ALLOWED)) != 0 ||
+                   ((access & GENERIC_READ) != 0 && right == SERVICE_ENUMERATE_DEPENDENTS);
+        }
+    }
+    return true;
+}
+
+// EnumDependentServicesW (winsvc.h), Microsoft Learn: ERROR_ACCESS_DENIED
+// without SERVICE_ENUMERATE_DEPENDENTS, ERROR_INVALID_PARAMETER for a state
+// outside SERVICE_STATE_ALL. Wine's own call lists no dependent, whatever the
+// handle's access or the state asked.
 BOOL WINAPI EnumDependentServicesAsWindows(SC_HANDLE service, DWORD states,
                                            ENUM_SERVICE_STATUSW* buffer, DWORD size, DWORD* needed,
                                            DWORD* returned) {
@@ -109,7 +143,19 @@ BOOL WINAPI EnumDependentServicesAsWindows(SC_HANDLE service, DWORD states,
     if (!listed || name.empty()) {
         return listed;
     }
-    const std::vector<Dependent> dependents = DependentsInStopOrder(name, states);
+    *returned = 0;
+    if (!WasGranted(service, SERVICE_ENUMERATE_DEPENDENTS)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (states == 0 || (states & ~static_cast<DWORD>(SERVICE_STATE_ALL)) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::vector<Dependent> dependents;
+    if (!DependentsInStopOrder(name, states, &dependents)) {
+        return FALSE;
+    }
     std::vector<ENUM_SERVICE_STATUSW> entries;
     for (const Dependent& dependent : dependents) {
         entries.push_back({nullptr, nullptr, dependent.status});
@@ -123,7 +169,6 @@ BOOL WINAPI EnumDependentServicesAsWindows(SC_HANDLE service, DWORD states,
         answer.Point(entry + offsetof(ENUM_SERVICE_STATUSW, lpDisplayName),
                      answer.AddText(dependents[index].displayName));
     }
-    *returned = 0;
     if (!answer.Deliver(buffer, size, needed, ERROR_MORE_DATA)) {
         return FALSE;
     }
@@ -133,8 +178,9 @@ BOOL WINAPI EnumDependentServicesAsWindows(SC_HANDLE service, DWORD states,
 
 BOOL WINAPI ControlServiceAsWindows(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
     const std::wstring name = OpenedName(service);
-    if (control == SERVICE_CONTROL_STOP && !name.empty() &&
-        !DependentsInStopOrder(name, SERVICE_ACTIVE).empty()) {
+    std::vector<Dependent> running;
+    DependentsInStopOrder(name, SERVICE_ACTIVE, &running);
+    if (control == SERVICE_CONTROL_STOP && !name.empty() && !running.empty()) {
         SetLastError(ERROR_DEPENDENT_SERVICES_RUNNING);
         return FALSE;
     }
@@ -211,6 +257,15 @@ BOOL WINAPI QueryServiceStatusExAsWindows(SC_HANDLE service, SC_STATUS_TYPE leve
     return TRUE;
 }
 
+// Wine starts a service marked for deletion as any other.
+BOOL WINAPI StartServiceAsWindows(SC_HANDLE service, DWORD count, const wchar_t** arguments) {
+    if (IsMarkedForDeletionAsWindows(service)) {
+        SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
+        return FALSE;
+    }
+    return StartServiceW(service, count, arguments);
+}
+
 // Wine's own call checks the structure's size.
 LONG WINAPI RtlGetVersionAsWindows(OSVERSIONINFOW* version) {
     const auto real = reinterpret_cast<RtlGetVersionFunction>(
@@ -251,6 +306,14 @@ const WindowsAnswer kWindowsAnswers[] = {
     // ERROR_DEPENDENT_SERVICES_RUNNING while running services depend on the
     // service. Wine stops it anyway.
     PV_ANSWER(ControlService, ControlServiceAsWindows),
+    // EnumDependentServicesW checks SERVICE_ENUMERATE_DEPENDENTS, which the
+    // service manager records as each handle is opened (OpenServiceW,
+    // Microsoft Learn: "Service Security and Access Rights").
+    PV_ANSWER(OpenServiceW, OpenServiceRecordingAccess),
+    // StartServiceW (winsvc.h), Microsoft Learn: ERROR_SERVICE_MARKED_FOR_DELETE
+    // "The service has been marked for deletion"; MS-SCMR, RDeleteService: the
+    // service manager sets a deleted service disabled. Wine starts it.
+    PV_ANSWER(StartServiceW, StartServiceAsWindows),
     // SERVICE_STATUS_PROCESS structure (winsvc.h), Microsoft Learn: a
     // SERVICE_WIN32_SHARE_PROCESS service "shares a process with one or more
     // other services", whose identifier dwProcessId gives. Wine starts each
@@ -259,6 +322,8 @@ const WindowsAnswer kWindowsAnswers[] = {
     // QueryServiceConfig2W and ChangeServiceConfig2W (winsvc.h), Microsoft
     // Learn, and the pages of each level's structure: see the level table.
     PV_ANSWER(QueryServiceConfig2W, QueryServiceConfig2AsWindows),
+    // MS-SCMR, RChangeServiceConfig2W: ERROR_SERVICE_MARKED_FOR_DELETE once
+    // RDeleteService was called for the service; Wine changes it.
     PV_ANSWER(ChangeServiceConfig2W, ChangeServiceConfig2AsWindows),
     // RtlGetVersion (wdm.h), Microsoft Learn: the version of the running
     // system, whatever the manifest says; Windows 10 release information,
@@ -301,4 +366,15 @@ BOOL PackedAnswer::Deliver(void* buffer, DWORD size, DWORD* needed, DWORD tooSma
         memcpy(out + pointer.field, &target, sizeof(target));
     }
     return TRUE;
+}
+
+bool IsMarkedForDeletionAsWindows(SC_HANDLE service) {
+    const std::wstring name = OpenedName(service);
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScopedServiceHandle own(
+        name.empty() ? nullptr : OpenServiceW(manager.get(), name.c_str(), SERVICE_CHANGE_CONFIG));
+    return own &&
+           !ChangeServiceConfigW(own.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
+           GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
 }

@@ -46,6 +46,10 @@ class PackedAnswer {
     std::vector<Pointer> pointers_;
 };
 
+// Whether the service the handle names is deleted but still held: Wine keeps
+// such a service as it was, where Windows refuses to change or start it.
+bool IsMarkedForDeletionAsWindows(SC_HANDLE service);
+
 BOOL WINAPI QueryServiceConfig2AsWindows(SC_HANDLE service, DWORD level, BYTE* buffer, DWORD size,
                                          DWORD* needed);
 BOOL WINAPI ChangeServiceConfig2AsWindows(SC_HANDLE service, DWORD level, void* info);

@@ -52,7 +52,7 @@ class ReinstallScenario : public WizardScenario {
     // or with no shell window to start it as, the application must not start.
     // A run that ends on the failure page ends with 1603.
     void InstallThroughTheWizard(bool clearLaunch, const wchar_t* resultTitle = kDoneTitle) {
-        ASSERT_NO_FATAL_FAILURE(StartWizard());
+        ASSERT_NO_FATAL_FAILURE(StartWizard([this] { return Launch(); }));
         ASSERT_NO_FATAL_FAILURE(InstallTo(resultTitle));
         if (resultTitle == kFailedTitle) {
             CloseAndExpectExit(ERROR_INSTALL_FAILURE);
@@ -66,6 +66,8 @@ class ReinstallScenario : public WizardScenario {
         CloseAndExpectExit();
         EXPECT_FALSE(ApplicationStarts());
     }
+
+    virtual SetupProcess Launch() { return LaunchSetup(); }
 };
 
 // What an administrator may find in the field before an upgrade, made from a
@@ -113,6 +115,12 @@ class FieldScenario : public ReinstallScenario {
     }
 
   protected:
+    // Every run answered as Windows answers where Wine answers less: what
+    // heals only under Wine does not count.
+    SetupProcess Launch() override {
+        return LaunchSetupUnderInjector(L"count", L"C:\\portvane-run.log");
+    }
+
     void TearDown() override {
         for (std::thread& holder : holders_) {
             holder.join();
@@ -502,11 +510,12 @@ const FieldSituation kRefusedSituations[] = {
 class RefusedUpgradeScenario : public FieldSituationScenario {};
 
 // One call of an upgrade made to fail by the fault injector: in a counted
-// upgrade, the last call of function on an argument ending in argument (any,
-// when null) that the call previous follows or the call next precedes (either,
-// when null); what the failure page's log then says after its start-up lines;
-// the situation both upgrades start from, and whether the call fails once or
-// for good.
+// upgrade, the last call of function (any, when null) on an argument ending in
+// argument (any, when null) that the call previous follows or the call next
+// precedes (either, when null); what the failure page's log then says after
+// its start-up lines; the situation both upgrades start from, whether the call
+// fails once, for good or kills the setup, the page the upgrade ends on, and
+// what another program holds meanwhile.
 struct InjectedFault {
     const char* name;
     const wchar_t* function;
@@ -516,6 +525,8 @@ struct InjectedFault {
     std::wstring (*logged)();
     const wchar_t* situation = L"product-folder";
     const wchar_t* kind = L"fail";
+    const wchar_t* result = kFailedTitle;
+    void (*hold)(FieldScenario&) = nullptr;
 };
 
 std::wstring AccessDeniedLine() {
@@ -524,6 +535,17 @@ std::wstring AccessDeniedLine() {
 
 void PrintTo(const InjectedFault& fault, std::ostream* out) {
     *out << fault.name;
+}
+
+// As the Services console does, or any standard user may, until the end.
+void HoldBothServicesOpen(FieldScenario& scenario) {
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    auto held = std::make_shared<std::vector<ScopedServiceHandle>>();
+    for (const wchar_t* service : {kPService, kDService}) {
+        held->emplace_back(OpenServiceW(manager.get(), service, SERVICE_QUERY_STATUS));
+        ASSERT_TRUE(held->back().valid());
+    }
+    scenario.Afterwards([held] { held->clear(); });
 }
 
 const InjectedFault kInjectedFaults[] = {
@@ -563,6 +585,27 @@ const InjectedFault kInjectedFaults[] = {
                 AccessDeniedLine();
      },
      L"other-folder", L"persist"},
+    // A scanner quarantines the first service's new executable as it lands:
+    // the earlier one protects, from the product folder, until a run can
+    // write the new one.
+    {"ServiceExecutableNeverWritten", L"CopyFileW", L"\\Portvane_PService.exe", nullptr, nullptr,
+     [] {
+         return DefaultInstallFolder() + L"\\Portvane_PService.exe をコピーできません。\n" +
+                AccessDeniedLine();
+     },
+     L"product-folder", L"persist"},
+    // An optional setting of the second service cannot be read once while a
+    // user holds both services: the registration is kept, not deleted.
+    {"OptionalSettingUnreadableWhileAUserHoldsTheServices", L"QueryServiceConfig2W", L"1", nullptr,
+     nullptr, nullptr, L"product-folder", L"fail", kDoneTitle, HoldBothServicesOpen},
+    // Killed just after the other folder went (its parent's removal): no
+    // registration names the folder that anyone may make again.
+    {"KilledRightAfterTheOtherFolderWent", L"RemoveDirectoryW", L"\\Apps", L"RemoveDirectoryW",
+     L"SHGetSpecialFolderPathW", nullptr, L"other-folder", L"kill"},
+    // Killed between the stops of two dependents, just after the second was
+    // listed: the next run starts both.
+    {"KilledBetweenTheStopsOfTwoDependents", L"OpenSCManagerW", nullptr, L"RegSetValueExW", nullptr,
+     nullptr, L"dependent", L"kill"},
 };
 
 class InjectedFaultScenario : public FieldScenario,
@@ -784,22 +827,54 @@ TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunIn
     }
     ASSERT_NE(0, point);
     ASSERT_TRUE(MakeSituation(fault.situation));
-    ASSERT_NO_FATAL_FAILURE(
-        UpgradeUnderInjector(fault.kind + (L":" + std::to_wstring(point)), kFailedTitle, &calls));
-    const std::wstring log = WithoutCarriageReturns(ControlText(wizard_, IDC_VIEWER));
-    EXPECT_EQ(fault.logged(), log.substr(log.find(L'\n', log.find(L"\nCPU: ") + 1) + 1));
-    EXPECT_EQ(std::wstring::npos,
-              log.find(WithoutCarriageReturns(OsMessageLine(ERROR_SERVICE_EXISTS))));
-    CloseAndExpectExit(ERROR_INSTALL_FAILURE);
-    // Running, and from a file that is there: never from a folder the
-    // removal took away.
+    if (fault.hold != nullptr) {
+        ASSERT_NO_FATAL_FAILURE(fault.hold(*this));
+    }
+    const std::wstring plan = fault.kind + (L":" + std::to_wstring(point));
+    const bool killed = fault.kind == std::wstring(L"kill");
+    if (killed) {
+        ASSERT_NO_FATAL_FAILURE(
+            StartWizard([&] { return LaunchSetupUnderInjector(plan, L"C:\\portvane-calls.log"); }));
+        ASSERT_NO_FATAL_FAILURE(WalkForward(2));
+        ASSERT_TRUE(Click(wizard_, IDC_NEXT));
+        EXPECT_EQ(250u, WaitForExit(setup_, kInstallTimeoutMs));
+        calls = ReadCallLog(L"C:\\portvane-calls.log");
+        // A killed setup leaves its staging folder behind.
+        stagingBefore_ = StagingFolders();
+    } else {
+        ASSERT_NO_FATAL_FAILURE(UpgradeUnderInjector(plan, fault.result, &calls));
+    }
+    if (fault.logged != nullptr) {
+        const std::wstring log = WithoutCarriageReturns(ControlText(wizard_, IDC_VIEWER));
+        EXPECT_EQ(fault.logged(), log.substr(log.find(L'\n', log.find(L"\nCPU: ") + 1) + 1));
+        EXPECT_EQ(std::wstring::npos,
+                  log.find(WithoutCarriageReturns(OsMessageLine(ERROR_SERVICE_EXISTS))));
+    }
+    if (!killed) {
+        CloseAndExpectExit(fault.result == kFailedTitle ? ERROR_INSTALL_FAILURE : 0);
+    }
+    // Never a registration deleted: a user's handle would keep it deleted.
+    for (const LoggedCall& call : calls) {
+        EXPECT_NE(L"DeleteService", call.function) << call.argument;
+    }
+    // Running, and from a file that is there; killed, maybe stopped, but
+    // never naming a folder the removal took away.
     for (const wchar_t* service : {kPService, kDService}) {
-        EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING)) << service;
         const std::wstring command = QueryService(service).binaryPath;
-        EXPECT_TRUE(PathExists(command.substr(1, command.size() - 2))) << command;
+        const std::wstring path = command.substr(1, command.size() - 2);
+        if (killed) {
+            EXPECT_TRUE(PathExists(path.substr(0, path.rfind(L'\\')))) << command;
+            continue;
+        }
+        EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING)) << service;
+        EXPECT_TRUE(PathExists(path)) << command;
     }
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     ExpectWholeRunningInstallation();
+    EXPECT_EQ(L"", StoppedSituationServices(fault.situation));
+    // Nothing of the earlier installation waits aside any more.
+    EXPECT_EQ(std::vector<std::wstring>{L"Portvane"},
+              FolderEntries(ProgramFilesFolder() + L"\\ORBEK"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Injected, InjectedFaultScenario, ::testing::ValuesIn(kInjectedFaults),
