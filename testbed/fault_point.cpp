@@ -141,17 +141,11 @@ Services ServicesNow(const std::wstring& situation) {
     return services;
 }
 
-// What a whole running installation lacks, as a fresh one has it, with the
-// situation's services of another program running: empty when whole.
-std::wstring Missing(const std::wstring& situation) {
+// The product's services that do not run as registered afresh: empty when both do.
+std::wstring MissingServices() {
     WaitForServicesToSettle();
     std::wstring missing;
     const std::wstring folder = DefaultInstallFolder();
-    for (const PayloadModule* module = kModuleTable; module->fileName != nullptr; ++module) {
-        if (!PathExists(folder + L"\\" + module->fileName)) {
-            missing += std::wstring(L" ") + module->fileName;
-        }
-    }
     for (const wchar_t* service : {kPService, kDService}) {
         const ServiceInfo info = QueryService(service);
         if (info.currentState != SERVICE_RUNNING || info.startType != SERVICE_AUTO_START ||
@@ -159,6 +153,20 @@ std::wstring Missing(const std::wstring& situation) {
             missing += std::wstring(L" ") + service;
         }
     }
+    return missing;
+}
+
+// What a whole running installation lacks, as a fresh one has it, with the
+// situation's services of another program running: empty when whole.
+std::wstring Missing(const std::wstring& situation) {
+    std::wstring missing;
+    const std::wstring folder = DefaultInstallFolder();
+    for (const PayloadModule* module = kModuleTable; module->fileName != nullptr; ++module) {
+        if (!PathExists(folder + L"\\" + module->fileName)) {
+            missing += std::wstring(L" ") + module->fileName;
+        }
+    }
+    missing += MissingServices();
     for (const std::wstring& link : {StartMenuShortcutPath(), DesktopShortcutPath()}) {
         if (!PathExists(link)) {
             missing += L" " + link;
@@ -195,10 +203,11 @@ int RunPoint(const std::wstring& plan, const std::wstring& situation, const std:
     bool hung = false;
     const Shown shown = Install(setup, &hung);
     const Services services = ServicesNow(situation);
-    // A completion page with less than a whole installation is a failure
-    // reported as success, whatever the kind.
+    // A completion page with less than a whole installation is worth knowing;
+    // with the protection down it is a failure reported as success, whatever
+    // the kind.
     const std::wstring missingAfter = shown == Shown::kCompletion ? Missing(situation) : L"";
-    const bool lied = !missingAfter.empty();
+    const bool lied = shown == Shown::kCompletion && !MissingServices().empty();
     const std::vector<LoggedCall> calls = ReadCallLog(logPath);
     const bool failing = plan[0] != L'k';
     LoggedCall point;
