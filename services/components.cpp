@@ -53,7 +53,8 @@ bool g_oldExecutablesGone = false;
 // ones run; empty when there is none.
 wchar_t g_earlierExecutablesFolder[kPathChars] = L"";
 
-bool IsRegisteredAt(const ComponentRow& row, const wchar_t* executable) {
+// The registration names executable: as it stands, or brought to it.
+bool EnsureRegisteredAt(const ComponentRow& row, const wchar_t* executable) {
     wchar_t registered[kPathChars];
     return (RegisteredExecutable(row.serviceName, registered) &&
             _wcsicmp(registered, executable) == 0) ||
@@ -75,7 +76,7 @@ bool PutNewExecutableInPlace(const ComponentRow& row) {
         return GetFileAttributesW(installed) != INVALID_FILE_ATTRIBUTES ||
                CopyFileW(staged, installed, TRUE) != FALSE || GetLastError() == ERROR_FILE_EXISTS;
     });
-    return inPlace && IsRegisteredAt(row, installed);
+    return inPlace && EnsureRegisteredAt(row, installed);
 }
 
 // A new executable that can never be written (a scanner quarantining it as it
@@ -93,7 +94,7 @@ bool PutEarlierExecutableInPlace(const ComponentRow& row) {
         return MoveFileExW(earlier, installed, MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING) !=
                FALSE;
     });
-    return inPlace && IsRegisteredAt(row, installed);
+    return inPlace && EnsureRegisteredAt(row, installed);
 }
 
 void LogNotStarted(const wchar_t* serviceName) {
