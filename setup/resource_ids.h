@@ -42,6 +42,7 @@
 #define IDC_START_MENU_CHECK 1010
 #define IDC_DESKTOP_CHECK 1011
 #define IDC_COPY_LOG 1012
+#define IDC_HEADER_PICTURE 1013
 
 // Payload integrity digests (a resource of our own beside the MODULE resources)
 #define IDR_MODULE_DIGESTS 200

@@ -86,6 +86,8 @@ TEST_F(WizardScenario, FirstThreePagesShowTheirTextsAndLeadBackAndForth) {
     }
     EXPECT_FALSE(IsControlVisible(wizard_, IDC_START_MENU_CHECK));
     EXPECT_FALSE(IsControlVisible(wizard_, IDC_DESKTOP_CHECK));
+    EXPECT_EQ(L"", ControlText(wizard_, IDC_HEADER_PICTURE)) << "its name for screen readers";
+    EXPECT_NE(0, SendDlgItemMessageW(wizard_, IDC_HEADER_PICTURE, STM_GETIMAGE, IMAGE_BITMAP, 0));
     SaveScreenshot(wizard_, L"page-1-welcome");
     // Command 1 is the Enter key; the others come from a disabled or hidden button.
     ExpectIgnored({IDOK, IDC_BACK, IDC_DISAGREE, IDC_COPY_LOG});
