@@ -28,6 +28,7 @@
 #define IDS_COPY_FAILED 124
 #define IDS_DOTNET_MISSING 129
 #define IDS_SESSION_END_WAIT 130
+#define IDS_LOG_VIEWER_NAME 131
 
 // Wizard controls
 #define IDC_PAGE_TITLE 1001

@@ -214,6 +214,10 @@ TEST_F(WizardScenario, InstallsRefusingEveryCloseUntilDoneAndStartsTheApplicatio
     EXPECT_EQ(expected, ImagePathOfWindow(ApplicationWindow()));
 }
 
+TEST_F(WizardScenario, EveryPageIsAnnouncedWithItsTitleAndMessage) {
+    ASSERT_NO_FATAL_FAILURE(WalkAnnounced(kDoneTitle));
+}
+
 TEST_F(WizardScenario, KeyboardAloneInstallsAndClearsTheLaunchBoxAt96And144Dpi) {
     ASSERT_NO_FATAL_FAILURE(StartShellWindow());
     for (const DWORD dpi : {96, 144}) {
@@ -331,6 +335,18 @@ TEST_F(FailedInstallScenario, FailurePageShowsTheLogCopiesItOrSaysItCannotAndLau
 
     CloseAndExpectExit(ERROR_INSTALL_FAILURE);
     EXPECT_FALSE(ApplicationStarts()) << "the failure page launches nothing";
+}
+
+// A screen reader names the viewer by an annotation or, without one, by the
+// static before it: on the failure page both name the log.
+TEST_F(FailedInstallScenario, FailurePageIsAnnouncedAndNamesItsLogViewer) {
+    ASSERT_NO_FATAL_FAILURE(WalkAnnounced(kFailedTitle));
+    HWND viewer = GetDlgItem(wizard_, IDC_VIEWER);
+    wchar_t className[16] = L"";
+    GetClassNameW(GetWindow(viewer, GW_HWNDPREV), className, 16);
+    EXPECT_EQ(0, _wcsicmp(L"Static", className));
+    EXPECT_EQ(kLogViewerName, WindowText(GetWindow(viewer, GW_HWNDPREV)));
+    EXPECT_EQ(kLogViewerName, ReadAccessibleText(viewer).name);
 }
 
 TEST_F(FailedInstallScenario, KeyboardAloneReachesTheLogAndCopiesItAt96And144Dpi) {
