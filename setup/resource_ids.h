@@ -28,6 +28,7 @@
 #define IDS_COPY_FAILED 124
 #define IDS_DOTNET_MISSING 129
 #define IDS_SESSION_END_WAIT 130
+#define IDS_LOG_VIEWER_NAME 131
 
 // Wizard controls
 #define IDC_PAGE_TITLE 1001
@@ -42,6 +43,7 @@
 #define IDC_START_MENU_CHECK 1010
 #define IDC_DESKTOP_CHECK 1011
 #define IDC_COPY_LOG 1012
+#define IDC_HEADER_PICTURE 1013
 
 // Payload integrity digests (a resource of our own beside the MODULE resources)
 #define IDR_MODULE_DIGESTS 200

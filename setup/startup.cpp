@@ -88,7 +88,12 @@ int RunWizard(HINSTANCE instance) {
     if (!richEdit) {
         return kExitRefused;
     }
+    // The pages describe themselves to screen readers through a COM service.
+    const bool comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_WIZARD), nullptr, WizardDialogProc, 0);
+    if (comStarted) {
+        CoUninitialize();
+    }
     return g_installResultMessage == kMessageInstallFailed ? kExitInstallFailed : kExitNormal;
 }
 

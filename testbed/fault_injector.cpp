@@ -6,8 +6,9 @@
 // N, fail it and every later call of its function on its argument, or end the
 // process at it. The log (PORTVANE_FAULT_LOG) has one UTF-8 line a call:
 // number, function, argument, result, last error, and "failed" or "killed".
-// A call that is not failed gets the answer of testbed/windows_answers.cpp
-// where Wine answers less than Windows, unless PORTVANE_WINDOWS_ANSWERS is 0.
+// A call that is not failed, on any thread, gets the answer of
+// testbed/windows_answers.cpp where Wine answers less than Windows, unless
+// PORTVANE_WINDOWS_ANSWERS is 0.
 #include <windows.h>
 #include <io.h>
 #include <objbase.h>
@@ -190,8 +191,9 @@ int NumberOf(const std::string& key) {
 
 template <typename R, typename Real, typename... A>
 R Intercept(const Call& call, Real real, A... args) {
+    const Real answered = call.answer != nullptr ? reinterpret_cast<Real>(call.answer) : real;
     if (GetCurrentThreadId() != g_plan.worker) {
-        return real(args...);
+        return answered(args...);
     }
     std::string argument;
     unsigned index = 0;
@@ -221,7 +223,7 @@ R Intercept(const Call& call, Real real, A... args) {
         }
         return FromBits<R>(failure.result);
     }
-    const R result = (call.answer != nullptr ? reinterpret_cast<Real>(call.answer) : real)(args...);
+    const R result = answered(args...);
     const DWORD error = GetLastError();
     index = 0;
     ((static_cast<int>(index++) == call.opens && Bits(result) == 0

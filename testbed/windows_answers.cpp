@@ -330,6 +330,8 @@ const WindowsAnswer kWindowsAnswers[] = {
     // Microsoft Learn: 22H2 is OS build 19045. Wine reports its prefix's
     // version, Windows 7 SP1 here.
     Answer<RtlGetVersionFunction>("RtlGetVersion", RtlGetVersionAsWindows),
+    // IAccPropServices (oleacc.h), Microsoft Learn: see testbed/annotation_answers.cpp.
+    PV_ANSWER(CoCreateInstance, CoCreateInstanceAsWindows),
     {},
 };
 

@@ -1,6 +1,6 @@
-// What the fault injector answers the install worker where Wine answers less
-// than Windows does, as Microsoft's documentation says Windows answers. Test
-// bed only: the product must meet these answers on Windows, never here.
+// What the fault injector answers the setup where Wine answers less than
+// Windows does, as Microsoft's documentation says Windows answers. Test bed
+// only: the product must meet these answers on Windows, never here.
 #pragma once
 
 #include <windows.h>
@@ -53,3 +53,8 @@ bool IsMarkedForDeletionAsWindows(SC_HANDLE service);
 BOOL WINAPI QueryServiceConfig2AsWindows(SC_HANDLE service, DWORD level, BYTE* buffer, DWORD size,
                                          DWORD* needed);
 BOOL WINAPI ChangeServiceConfig2AsWindows(SC_HANDLE service, DWORD level, void* info);
+
+// The direct annotation service (CLSID_AccPropServices) as Windows keeps
+// annotations; any other class as it comes.
+HRESULT WINAPI CoCreateInstanceAsWindows(REFCLSID type, IUnknown* outer, DWORD context,
+                                         REFIID id, void** object);

@@ -84,6 +84,7 @@ const ExpectedString kStrings[] = {
     {124, L"クリップボードへのコピーに失敗しました。"},
     {129, L"このアプリケーションを実行するには、.NET Framework 4.0以上をインストールする必要があります。"},
     {130, L"インストール中です。完了するまでお待ちください。"},
+    {131, L"インストールログ"},
 };
 
 }  // namespace
@@ -139,7 +140,8 @@ const ExpectedControl kControls[] = {
     {1005, L"RichEdit20W", L"",
      WS_VISIBLE | WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_WANTRETURN, 0,
      6, 72, 257, 101},
-    {kNoId, L"Static", L"#119", WS_VISIBLE | SS_BITMAP, WS_EX_TRANSPARENT, 239, 6, 48, 48},
+    // Its bitmap is given at run time: as the text, it would be its name for screen readers.
+    {1013, L"Static", L"", WS_VISIBLE | SS_BITMAP, WS_EX_TRANSPARENT, 239, 6, 48, 48},
     {1009, L"Button", L"Launch Check", WS_TABSTOP | BS_AUTOCHECKBOX, 0, 9, 83, 253, 10},
     {1010, L"Button", L"スタートメニューに追加する ", WS_TABSTOP | BS_AUTOCHECKBOX, 0, 9, 83, 253, 10},
     {1011, L"Button", L"デスクトップにショートカットを作成する ", WS_TABSTOP | BS_AUTOCHECKBOX, 0, 9, 94,

@@ -60,6 +60,20 @@ void CreateTitleFont(HWND dialog) {
                         0);
 }
 
+// Given here rather than in the template, where the bitmap's ordinal would be
+// the control's text and so its name for screen readers. The control draws a
+// bitmap with alpha from a copy of its own; either is handed back at the end.
+void ShowHeaderPicture(HWND dialog) {
+    const auto picture = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr),
+                                                         MAKEINTRESOURCEW(IDB_HEADER_PICTURE),
+                                                         IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    HWND control = GetDlgItem(dialog, IDC_HEADER_PICTURE);
+    SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
+    if (reinterpret_cast<HBITMAP>(SendMessageW(control, STM_GETIMAGE, IMAGE_BITMAP, 0)) != picture) {
+        DeleteObject(picture);
+    }
+}
+
 void LoadLicence(HWND dialog) {
     // The staging copy is "License.rtf"; file names match without regard to case.
     wchar_t path[kPathChars];
@@ -79,12 +93,18 @@ void OpenWizardDialog(HWND dialog) {
     SetIcons(dialog);
     SetWindowTextW(dialog, g_captionText);
     CreateTitleFont(dialog);
+    ShowHeaderPicture(dialog);
     SwitchToPage(dialog, kWelcomePage);
     LoadLicence(dialog);
     for (const int box : {IDC_DISAGREE, IDC_START_MENU_CHECK, IDC_DESKTOP_CHECK}) {
         SendDlgItemMessageW(dialog, box, BM_SETCHECK, BST_CHECKED, 0);
     }
     g_wizardDialogWindow = dialog;
+}
+
+void CloseWizardDialog(HWND dialog) {
+    DeleteObject(reinterpret_cast<HGDIOBJ>(
+        SendDlgItemMessageW(dialog, IDC_HEADER_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, 0)));
 }
 
 INT_PTR TitleColourBrush(HWND dialog, HWND control, HDC dc) {

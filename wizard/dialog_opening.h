@@ -1,11 +1,15 @@
-// Opening of the wizard dialog (theme, place, icons, caption, title font,
-// welcome page, licence, first check states) and the page title's colour.
+// Opening of the wizard dialog (theme, place, icons, caption, title font, header
+// picture, welcome page, licence, first check states), its closing, and the
+// page title's colour.
 #pragma once
 
 #include <windows.h>
 
 // WM_INITDIALOG's work; the dialog window is published as the last step.
 void OpenWizardDialog(HWND dialog);
+
+// WM_DESTROY's work: takes back the header picture's bitmap.
+void CloseWizardDialog(HWND dialog);
 
 // WM_CTLCOLORSTATIC: the white brush for the page title (the system's window
 // colours in high contrast), 0 for every other control.

@@ -7,6 +7,7 @@
 #include "setup/process_state.h"
 #include "setup/resource_ids.h"
 #include "setup/strings.h"
+#include "wizard/accessibility.h"
 #include "wizard/viewer_text.h"
 
 namespace {
@@ -26,12 +27,13 @@ enum class Step {
     kFocus,
     kDropFocus,
     kShowInstallLog,
+    kAccessibleName,       // the string `detail` as the control's name for screen readers
 };
 
 struct PageStep {
     Step step;
     int control;
-    int detail;  // string id of the text steps, deciding control of kEnableUnlessChecked
+    int detail;  // string id of the text and name steps, deciding control of kEnableUnlessChecked
 };
 
 // Each page's steps run in the order given.
@@ -99,13 +101,17 @@ constexpr PageStep kCompletionSteps[] = {
     {Step::kFocus, IDC_NEXT, 0},
 };
 
-// The viewer covers the lower part of the message, which stays visible.
+// The viewer covers the lower part of the message, which stays visible. A
+// screen reader without annotations names the viewer after the static before
+// it, the licence prompt: hidden here, it names the log instead.
 constexpr PageStep kFailureSteps[] = {
     {Step::kText, IDC_PAGE_TITLE, IDS_FAILED_TITLE},
     {Step::kTextWithCaption, IDC_PAGE_MESSAGE, IDS_FAILED_MESSAGE},
     {Step::kText, IDC_NEXT, IDS_CLOSE_BUTTON},
     {Step::kEnable, IDC_NEXT, 0},
     {Step::kShowInstallLog, IDC_VIEWER, 0},
+    {Step::kText, IDC_LICENSE_PROMPT, IDS_LOG_VIEWER_NAME},
+    {Step::kAccessibleName, IDC_VIEWER, IDS_LOG_VIEWER_NAME},
     {Step::kShow, IDC_VIEWER, 0},
     {Step::kShow, IDC_COPY_LOG, 0},
     {Step::kFocus, IDC_NEXT, 0},
@@ -174,6 +180,9 @@ void RunStep(HWND dialog, const PageStep& entry) {
         case Step::kShowInstallLog:
             ShowPlainText(control, ReadLogText());
             break;
+        case Step::kAccessibleName:
+            SetAccessibleName(control, LoadMessageText(static_cast<unsigned>(entry.detail)));
+            break;
     }
 }
 
@@ -187,4 +196,5 @@ void SwitchToPage(HWND dialog, int page) {
     for (const PageStep* entry = steps.first; entry != steps.last; ++entry) {
         RunStep(dialog, *entry);
     }
+    AnnouncePage(dialog);
 }

@@ -10,6 +10,6 @@ constexpr int kProgressPage = 4;
 constexpr int kCompletionPage = 5;
 constexpr int kFailurePage = 6;
 
-// Sets up the controls for `page`; a number outside 1..6 does nothing. The
-// current page number is the caller's to set.
+// Sets up the controls for `page` and announces it to screen readers; a number
+// outside 1..6 does nothing. The current page number is the caller's to set.
 void SwitchToPage(HWND dialog, int page);

@@ -143,6 +143,9 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_INITDIALOG:
             OpenWizardDialog(dialog);
             return TRUE;
+        case WM_DESTROY:
+            CloseWizardDialog(dialog);
+            return FALSE;
         case WM_COMMAND:
             OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
             return FALSE;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "setup/resource_ids.h"
+#include "testbed/accessibility_probe.h"
 #include "testbed/scenarios/startup_fixture.h"
 
 constexpr DWORD kInstallTimeoutMs = 120000;
@@ -40,6 +41,7 @@ constexpr wchar_t kLaunchLabel[] = L"Portvane を起動する";
 constexpr wchar_t kCopyDone[] = L"クリップボードへコピーしました。";
 constexpr wchar_t kCopyFailed[] = L"クリップボードへのコピーに失敗しました。";
 constexpr wchar_t kApplicationMutex[] = L"Portvane_Mutex";
+constexpr wchar_t kLogViewerName[] = L"インストールログ";
 
 // Visible controls as "+" (enabled) or "-" (disabled), hidden ones as "h".
 constexpr wchar_t kWelcomeLayout[] = L"2+ 1003- 1004+ 1002+ 1005h 1006h 1007h 1008h 1009h 1012h";
@@ -89,6 +91,28 @@ inline bool ApplicationStarts() {
 inline HWND ApplicationWindow() {
     return FindWindowW(L"Portvane", L"Portvane");
 }
+
+struct AnnouncedSwitch {
+    int command;           // posted as its button sends it; 0: the install worker's result
+    const wchar_t* title;  // null: the result page
+    DWORD event;           // the one event raised, or 0 for none
+    int control;           // that the event names
+};
+
+// To the result page by posted commands (a click would move the focus and
+// raise events of its own): the focus stays on Cancel until the progress page
+// drops it, and agreeing switches no page.
+constexpr AnnouncedSwitch kAnnouncedWalk[] = {
+    {IDC_NEXT, kLicenceTitle, EVENT_OBJECT_FOCUS, IDCANCEL},
+    {IDC_AGREE, kLicenceTitle, 0, 0},
+    {IDC_NEXT, kConfirmTitle, EVENT_OBJECT_FOCUS, IDCANCEL},
+    {IDC_BACK, kLicenceTitle, EVENT_OBJECT_FOCUS, IDCANCEL},
+    {IDC_BACK, kWelcomeTitle, EVENT_OBJECT_FOCUS, IDCANCEL},
+    {IDC_NEXT, kLicenceTitle, EVENT_OBJECT_FOCUS, IDCANCEL},
+    {IDC_NEXT, kConfirmTitle, EVENT_OBJECT_FOCUS, IDCANCEL},
+    {IDC_NEXT, kProgressTitle, EVENT_SYSTEM_ALERT, IDC_PAGE_MESSAGE},
+    {0, nullptr, EVENT_OBJECT_FOCUS, IDC_NEXT},
+};
 
 struct CloseGesture {
     const char* name;
@@ -256,6 +280,42 @@ class WizardScenario : public SetupScenario {
         SaveScreenshot(
             wizard_,
             L"page-" + std::wstring(resultTitle == kDoneTitle ? L"5-done" : L"6-failed") + shot);
+    }
+
+    // What a screen reader hears on the walk, under the injector, which keeps
+    // annotations as Windows does: after each switch one event names a shown,
+    // enabled control, described by the page's title and message as shown.
+    void WalkAnnounced(const wchar_t* resultTitle) {
+        ASSERT_NO_FATAL_FAILURE(StartWizard(
+            [] { return LaunchSetupUnderInjector(L"count", L"C:\\portvane-calls.log"); }));
+        AccessibilityProbe probe(setup_.processId);
+        for (const AnnouncedSwitch& step : kAnnouncedWalk) {
+            const wchar_t* title = step.title != nullptr ? step.title : resultTitle;
+            SCOPED_TRACE(testing::Message() << "command " << step.command << " to " << title);
+            if (step.command == IDC_AGREE) {
+                SendDlgItemMessageW(wizard_, IDC_AGREE, BM_SETCHECK, BST_CHECKED, 0);
+            }
+            if (step.command != 0) {
+                PostMessageW(wizard_, WM_COMMAND, MAKEWPARAM(step.command, BN_CLICKED), 0);
+            }
+            ASSERT_TRUE(WaitForTitle(title, kInstallTimeoutMs));
+            WaitUntil([&] { return probe.Count() > 0; }, step.event != 0 ? 10000 : 0);
+            Sleep(kSettleMs);
+            const std::vector<AccessibleEvent> events = probe.Take();
+            ASSERT_EQ(step.event != 0 ? 1u : 0u, events.size());
+            if (step.event != 0) {
+                const int message =
+                    IsControlVisible(wizard_, IDC_PAGE_MESSAGE) ? IDC_PAGE_MESSAGE : IDC_LICENSE_PROMPT;
+                EXPECT_EQ(step.event, events[0].event);
+                EXPECT_EQ(GetDlgItem(wizard_, step.control), events[0].window);
+                EXPECT_TRUE(IsControlEnabled(wizard_, step.control) &&
+                            IsControlVisible(wizard_, step.control));
+                EXPECT_EQ(title + (L"\n" + ControlText(wizard_, message)),
+                          events[0].text.description);
+            }
+        }
+        EXPECT_EQ(L"", ReadAccessibleText(GetDlgItem(wizard_, IDCANCEL)).description)
+            << "the pages before left their texts on Cancel";
     }
 
     void StartShellWindow() {

@@ -86,6 +86,8 @@ TEST_F(WizardScenario, FirstThreePagesShowTheirTextsAndLeadBackAndForth) {
     }
     EXPECT_FALSE(IsControlVisible(wizard_, IDC_START_MENU_CHECK));
     EXPECT_FALSE(IsControlVisible(wizard_, IDC_DESKTOP_CHECK));
+    EXPECT_EQ(L"", ControlText(wizard_, IDC_HEADER_PICTURE)) << "its name for screen readers";
+    EXPECT_NE(0, SendDlgItemMessageW(wizard_, IDC_HEADER_PICTURE, STM_GETIMAGE, IMAGE_BITMAP, 0));
     SaveScreenshot(wizard_, L"page-1-welcome");
     // Command 1 is the Enter key; the others come from a disabled or hidden button.
     ExpectIgnored({IDOK, IDC_BACK, IDC_DISAGREE, IDC_COPY_LOG});
@@ -212,6 +214,10 @@ TEST_F(WizardScenario, InstallsRefusingEveryCloseUntilDoneAndStartsTheApplicatio
     EXPECT_EQ(expected, ImagePathOfWindow(ApplicationWindow()));
 }
 
+TEST_F(WizardScenario, EveryPageIsAnnouncedWithItsTitleAndMessage) {
+    ASSERT_NO_FATAL_FAILURE(WalkAnnounced(kDoneTitle));
+}
+
 TEST_F(WizardScenario, KeyboardAloneInstallsAndClearsTheLaunchBoxAt96And144Dpi) {
     ASSERT_NO_FATAL_FAILURE(StartShellWindow());
     for (const DWORD dpi : {96, 144}) {
@@ -329,6 +335,18 @@ TEST_F(FailedInstallScenario, FailurePageShowsTheLogCopiesItOrSaysItCannotAndLau
 
     CloseAndExpectExit(ERROR_INSTALL_FAILURE);
     EXPECT_FALSE(ApplicationStarts()) << "the failure page launches nothing";
+}
+
+// A screen reader names the viewer by an annotation or, without one, by the
+// static before it: on the failure page both name the log.
+TEST_F(FailedInstallScenario, FailurePageIsAnnouncedAndNamesItsLogViewer) {
+    ASSERT_NO_FATAL_FAILURE(WalkAnnounced(kFailedTitle));
+    HWND viewer = GetDlgItem(wizard_, IDC_VIEWER);
+    wchar_t className[16] = L"";
+    GetClassNameW(GetWindow(viewer, GW_HWNDPREV), className, 16);
+    EXPECT_EQ(0, _wcsicmp(L"Static", className));
+    EXPECT_EQ(kLogViewerName, WindowText(GetWindow(viewer, GW_HWNDPREV)));
+    EXPECT_EQ(kLogViewerName, ReadAccessibleText(viewer).name);
 }
 
 TEST_F(FailedInstallScenario, KeyboardAloneReachesTheLogAndCopiesItAt96And144Dpi) {
