@@ -127,9 +127,10 @@ bool RemoveEarlierInstallation() {
     if (!InstallVolumeHasRoom() || !ComponentsFreeOfDeletion()) {
         return false;
     }
-    // The folders are made before the first stop: one that cannot be made then
-    // refuses the upgrade with the old installation still running.
-    if (RemovePreviousInstallation(CreateInstallFolders)) {
+    // The folders, and the new service executables in them, are made before
+    // the first stop: what cannot be made then refuses the upgrade with the old
+    // installation still running.
+    if (RemovePreviousInstallation([] { return CreateInstallFolders() && StageNewExecutables(); })) {
         return true;
     }
     AppendLogLine(L"アンインストール処理に失敗しました。");
@@ -168,12 +169,17 @@ bool CopyPayloadModules(InstallRun& run) {
             LogPathTooLong(copyFailed, g_installFolderPath, module->fileName);
             return false;
         }
-        // Clears the read-only flag an earlier installation may have left;
-        // fails harmlessly while the target does not exist yet.
-        const bool copied = RetryWhileFileInUse([&] {
-            SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
-            return CopyFileW(source, target, FALSE) != FALSE;
-        });
+        // A service executable is never written at the path its registration
+        // names: a restart there must find a whole file. Elsewhere the copy
+        // clears the read-only flag an earlier installation may have left;
+        // that fails harmlessly while the target does not exist yet.
+        const bool copied =
+            IsComponentExecutable(module->fileName)
+                ? PutComponentExecutableInPlace(module->fileName)
+                : RetryWhileFileInUse([&] {
+                      SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
+                      return CopyFileW(source, target, FALSE) != FALSE;
+                  });
         if (!copied) {
             AppendLogLine(L"%s をコピーできません。", target);
             AppendOsMessage();
@@ -227,8 +233,8 @@ namespace {
 // here and then removes and installs afresh over the first one's result.
 bool RunInstallSteps(InstallRun& run) {
     const ScopedHeldMutex lock = AcquireInstallationLock();
-    // What a run that died left aside goes first.
-    DiscardEarlierExecutables();
+    // What a run that died left aside protects until the new executables run.
+    NoteEarlierRunDied();
     bool succeeded = true;
     for (const InstallStep step : kInstallSteps) {
         if (!step(run)) {
@@ -238,8 +244,7 @@ bool RunInstallSteps(InstallRun& run) {
             break;
         }
     }
-    // Whatever runs now runs from the install folder.
-    DiscardEarlierExecutables();
+    SettleExecutables();
     return succeeded;
 }
 

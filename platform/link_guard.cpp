@@ -100,7 +100,8 @@ bool ClearReadOnly(HANDLE file) {
     return writable && SetInformation(writable.get(), FileBasicInformation, &basic, sizeof(basic));
 }
 
-// FILE_RENAME_INFORMATION with room for a bare name.
+// FILE_RENAME_INFORMATION (and FILE_LINK_INFORMATION, laid out alike) with
+// room for a bare name.
 struct RenameInformation {
     BOOLEAN replaceIfExists;
     HANDLE rootDirectory;
@@ -108,6 +109,7 @@ struct RenameInformation {
     wchar_t fileName[kNameChars];
 };
 constexpr ULONG kFileRenameInformation = 10;
+constexpr ULONG kFileLinkInformation = 11;
 
 bool Refuse() {
     SetLastError(ERROR_CANT_ACCESS_FILE);
@@ -135,6 +137,20 @@ bool OpenChecked(const HeldFolder& parent, const wchar_t* name, DWORD access, DW
         return Refuse();
     }
     return true;
+}
+
+// A new name for the opened file inside folder, as a rename or as a second link.
+bool NameOpenedFileInto(HANDLE file, HANDLE folder, const wchar_t* name, ULONG kind) {
+    RenameInformation rename = {};
+    rename.rootDirectory = folder;
+    if (!FormatText(rename.fileName, L"%s", name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    rename.fileNameLength = static_cast<ULONG>(wcslen(name) * sizeof(wchar_t));
+    // The whole structure: Wine refuses a size below the system's declared
+    // one, whatever the name's length.
+    return SetInformation(file, kind, &rename, sizeof(rename));
 }
 
 }  // namespace
@@ -199,16 +215,11 @@ bool DeleteOpenedFile(HANDLE file) {
 }
 
 bool MoveOpenedFileInto(HANDLE file, HANDLE folder, const wchar_t* name) {
-    RenameInformation rename = {};
-    rename.rootDirectory = folder;
-    if (!FormatText(rename.fileName, L"%s", name)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    rename.fileNameLength = static_cast<ULONG>(wcslen(name) * sizeof(wchar_t));
-    // The whole structure: Wine refuses a size below the system's declared
-    // one, whatever the name's length.
-    return SetInformation(file, kFileRenameInformation, &rename, sizeof(rename));
+    return NameOpenedFileInto(file, folder, name, kFileRenameInformation);
+}
+
+bool LinkOpenedFileInto(HANDLE file, HANDLE folder, const wchar_t* name) {
+    return NameOpenedFileInto(file, folder, name, kFileLinkInformation);
 }
 
 bool DeleteFileUnfollowed(const HeldFolder& folder, const wchar_t* name) {

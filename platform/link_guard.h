@@ -49,6 +49,12 @@ bool DeleteOpenedFile(HANDLE file);
 // error set.
 bool MoveOpenedFileInto(HANDLE file, HANDLE folder, const wchar_t* name);
 
+// Gives the opened file a second name inside the held folder, never replacing
+// a file there; the data stays one, whichever name later goes. Same volume
+// only, and only where the file system has hard links. False with the last
+// error set.
+bool LinkOpenedFileInto(HANDLE file, HANDLE folder, const wchar_t* name);
+
 // OpenFileForDeletion and DeleteOpenedFile at once.
 bool DeleteFileUnfollowed(const HeldFolder& folder, const wchar_t* name);
 

@@ -10,6 +10,8 @@
 #include "platform/scoped_handle.h"
 #include "platform/text_format.h"
 #include "services/component_table.h"
+#include "services/earlier_executables.h"
+#include "services/executable_placement.h"
 #include "services/run_journal.h"
 #include "services/service_control.h"
 #include "services/service_registration.h"
@@ -49,9 +51,9 @@ void StopDependents(const wchar_t* serviceName, const RetryBudget& budget) {
 // may be made again by anyone, and must never hold a service's executable.
 bool g_oldExecutablesGone = false;
 
-// The private folder where the earlier service executables wait until the new
-// ones run; empty when there is none.
-wchar_t g_earlierExecutablesFolder[kPathChars] = L"";
+// Set when a run that died left the earlier executables listed: it may have
+// left a service stopped, which a failure of this run starts too.
+bool g_earlierRunDied = false;
 
 // The registration names executable: as it stands, or brought to it.
 bool EnsureRegisteredAt(const ComponentRow& row, const wchar_t* executable) {
@@ -61,40 +63,59 @@ bool EnsureRegisteredAt(const ComponentRow& row, const wchar_t* executable) {
            InstallService(row.serviceName, executable);
 }
 
-// The new executable in the install folder (copied from the staging folder
-// when it is not there yet: the failure came before its copy) and the
-// registration naming it. False, with the last error, when either fails.
+// The new executable whole in the install folder (put there now when the
+// failure came before it was) and the registration naming it. False, with the
+// last error, when either fails.
 bool PutNewExecutableInPlace(const ComponentRow& row) {
     wchar_t installed[kPathChars];
-    wchar_t staged[kPathChars];
-    if (!ComponentExecutablePath(g_installFolderPath, row.fileName, installed) ||
-        !JoinPath(staged, g_stagingFolderPath, row.fileName)) {
+    if (!ComponentExecutablePath(g_installFolderPath, row.fileName, installed)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
-    const bool inPlace = RetryWhileFileInUse([&] {
-        return GetFileAttributesW(installed) != INVALID_FILE_ATTRIBUTES ||
-               CopyFileW(staged, installed, TRUE) != FALSE || GetLastError() == ERROR_FILE_EXISTS;
-    });
-    return inPlace && EnsureRegisteredAt(row, installed);
+    return PutWholeExecutableInPlace(g_installFolderPath, row.fileName) &&
+           EnsureRegisteredAt(row, installed);
 }
 
 // A new executable that can never be written (a scanner quarantining it as it
 // lands) leaves the earlier one to protect, moved from the private folder into
 // the install folder, where only administrators write.
 bool PutEarlierExecutableInPlace(const ComponentRow& row) {
-    wchar_t earlier[kPathChars];
     wchar_t installed[kPathChars];
-    if (g_earlierExecutablesFolder[0] == L'\0' ||
-        !JoinPath(earlier, g_earlierExecutablesFolder, row.fileName) ||
-        !ComponentExecutablePath(g_installFolderPath, row.fileName, installed)) {
-        return false;
+    return ComponentExecutablePath(g_installFolderPath, row.fileName, installed) &&
+           PutEarlierExecutableAt(row.fileName, installed) && EnsureRegisteredAt(row, installed);
+}
+
+// The registered file starts as it is, unless an earlier copy of it waits
+// aside and it is not the whole new one: a run that died may have torn it.
+bool IsStartableAsRegistered(const ComponentRow& row) {
+    wchar_t registered[kPathChars];
+    return IsStartable(row.serviceName) && RegisteredExecutable(row.serviceName, registered) &&
+           (!EarlierExecutableWaits(row.fileName, registered) ||
+            IsWholeNewExecutable(registered, row.fileName));
+}
+
+// Runs from its whole new executable in the install folder: its earlier one
+// has served.
+bool RunsFromWholeNewExecutable(const ComponentRow& row) {
+    wchar_t registered[kPathChars];
+    wchar_t installed[kPathChars];
+    return MayBeRunning(row.serviceName) && RegisteredExecutable(row.serviceName, registered) &&
+           ComponentExecutablePath(g_installFolderPath, row.fileName, installed) &&
+           _wcsicmp(registered, installed) == 0 && IsWholeNewExecutable(installed, row.fileName);
+}
+
+// Names the final path, as a copy's failure does.
+bool LogCopyFailure(const ComponentRow& row) {
+    const DWORD error = GetLastError();
+    wchar_t installed[kPathChars];
+    if (ComponentExecutablePath(g_installFolderPath, row.fileName, installed)) {
+        AppendLogLine(L"%s をコピーできません。", installed);
+    } else {
+        AppendLogLine(L"%s\\%s をコピーできません。", g_installFolderPath, row.fileName);
     }
-    const bool inPlace = RetryWhileFileInUse([&] {
-        return MoveFileExW(earlier, installed, MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING) !=
-               FALSE;
-    });
-    return inPlace && EnsureRegisteredAt(row, installed);
+    SetLastError(error);
+    AppendOsMessage();
+    return false;
 }
 
 void LogNotStarted(const wchar_t* serviceName) {
@@ -118,31 +139,6 @@ void StartAsItRan(const wchar_t* serviceName, const wchar_t* ranFrom) {
                           InstallService(serviceName, ranFrom) && StartProductService(serviceName));
     if (!started) {
         LogNotStarted(serviceName);
-    }
-}
-
-// Every file in the folder (the earlier executables, and what a run that died
-// renamed there but did not delete yet), the folder, and its parent when that
-// is now empty, as the removal would have removed it.
-void DeleteFolderAndParentNowOrAtRestart(const wchar_t* folder) {
-    wchar_t pattern[kPathChars];
-    WIN32_FIND_DATAW entry;
-    ScopedFindHandle search(FormatText(pattern, L"%s\\*", folder) ? FindFirstFileW(pattern, &entry)
-                                                                  : INVALID_HANDLE_VALUE);
-    for (bool found = search.valid(); found; found = FindNextFileW(search.get(), &entry) != FALSE) {
-        wchar_t path[kPathChars];
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-            JoinPath(path, folder, entry.cFileName) &&
-            !RetryWhileFileInUse([&] { return DeleteFileW(path) != FALSE; })) {
-            MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        }
-    }
-    search.reset();
-    wchar_t parent[kPathChars];
-    if (!RemoveDirectoryW(folder)) {
-        MoveFileExW(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    } else if (ParentFolder(folder, parent) && IsRemovableFolder(parent)) {
-        RemoveDirectoryW(parent);
     }
 }
 
@@ -244,11 +240,6 @@ void ForgetOldExecutables() {
     g_oldExecutablesGone = true;
 }
 
-void KeepEarlierExecutables(const wchar_t* asideFolder) {
-    wcscpy_s(g_earlierExecutablesFolder, asideFolder);
-    WriteAsideFolderJournal(asideFolder);
-}
-
 bool IsComponentExecutable(const wchar_t* fileName) {
     for (const ComponentRow& row : kComponentTable) {
         if (_wcsicmp(row.fileName, fileName) == 0) {
@@ -261,38 +252,83 @@ bool IsComponentExecutable(const wchar_t* fileName) {
 bool PointComponentsAt(const wchar_t* folder) {
     for (const ComponentRow& row : kComponentTable) {
         wchar_t executable[kPathChars];
-        if (ComponentApplies(row) && (!ComponentExecutablePath(folder, row.fileName, executable) ||
-                                      !PointServiceAt(row.serviceName, executable))) {
+        if (!ComponentApplies(row)) {
+            continue;
+        }
+        const bool fits = ComponentExecutablePath(folder, row.fileName, executable);
+        if (!fits) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        }
+        if (!fits || !PointServiceAt(row.serviceName, executable)) {
+            AppendLogLine(L"%s をインストールできません。", row.serviceName);
+            AppendOsMessage();
             return false;
         }
     }
     return true;
 }
 
-void DiscardEarlierExecutables() {
-    if (g_earlierExecutablesFolder[0] == L'\0' &&
-        !ReadAsideFolderJournal(g_earlierExecutablesFolder)) {
-        return;
-    }
-    // Only a folder of setup's own making, whatever the journal says.
-    const wchar_t* name = wcsrchr(g_earlierExecutablesFolder, L'\\');
-    if (name != nullptr &&
-        _wcsnicmp(name + 1, kAsideFolderPrefix, wcslen(kAsideFolderPrefix)) == 0) {
-        DeleteFolderAndParentNowOrAtRestart(g_earlierExecutablesFolder);
-    }
-    WriteAsideFolderJournal(L"");
-    g_earlierExecutablesFolder[0] = L'\0';
+void NoteEarlierRunDied() {
+    g_earlierRunDied = AdoptEarlierExecutables();
 }
 
-void StartComponentsAfterFailure() {
-    if (!g_componentsStopped) {
-        return;
+bool StageNewExecutables() {
+    for (const ComponentRow& row : kComponentTable) {
+        if (ComponentApplies(row) && !WriteUnplacedExecutable(g_installFolderPath, row.fileName)) {
+            return LogCopyFailure(row);
+        }
     }
+    return true;
+}
+
+bool PlaceNewExecutables() {
+    for (const ComponentRow& row : kComponentTable) {
+        if (ComponentApplies(row) && !PlaceNewExecutable(g_installFolderPath, row.fileName)) {
+            return LogCopyFailure(row);
+        }
+    }
+    return true;
+}
+
+bool PutComponentExecutableInPlace(const wchar_t* fileName) {
+    for (const ComponentRow& row : kComponentTable) {
+        if (ComponentApplies(row) && _wcsicmp(row.fileName, fileName) == 0) {
+            return PutWholeExecutableInPlace(g_installFolderPath, fileName);
+        }
+    }
+    return false;
+}
+
+void SettleExecutables() {
+    bool earlierNeeded = false;
     for (const ComponentRow& row : kComponentTable) {
         if (!ComponentApplies(row)) {
             continue;
         }
-        const bool startable = (!g_oldExecutablesGone && IsStartable(row.serviceName)) ||
+        if (g_installFolderPath[0] != L'\0') {
+            DiscardUnplacedExecutable(g_installFolderPath, row.fileName);
+        }
+        wchar_t registered[kPathChars];
+        earlierNeeded = earlierNeeded ||
+                        (!RunsFromWholeNewExecutable(row) &&
+                         (!RegisteredExecutable(row.serviceName, registered) ||
+                          EarlierExecutableWaits(row.fileName, registered)));
+    }
+    if (!earlierNeeded) {
+        DiscardEarlierExecutables();
+    }
+}
+
+void StartComponentsAfterFailure() {
+    if (!g_componentsStopped && !g_earlierRunDied) {
+        return;
+    }
+    for (const ComponentRow& row : kComponentTable) {
+        // Nothing stopped by this run: only what a run that died left stopped.
+        if (!ComponentApplies(row) || (!g_componentsStopped && MayBeRunning(row.serviceName))) {
+            continue;
+        }
+        const bool startable = (!g_oldExecutablesGone && IsStartableAsRegistered(row)) ||
                                PutNewExecutableInPlace(row) || PutEarlierExecutableInPlace(row);
         if (!startable) {
             LogNotStarted(row.serviceName);

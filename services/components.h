@@ -24,34 +24,45 @@ bool ComponentsFreeOfDeletion();
 // service is started from where they were, which another program may fill.
 void ForgetOldExecutables();
 
-// What the private folders beside an old install folder are named after.
-constexpr wchar_t kAsideFolderPrefix[] = L"pvo";
-
-// The earlier service executables wait in asideFolder, which only
-// administrators write, until the new ones run: one whose new executable
-// cannot be put in place starts the earlier one after a failure. The folder
-// is listed for the next run until it is gone.
-void KeepEarlierExecutables(const wchar_t* asideFolder);
-
 // Whether the file is the executable of one of the product's services.
 bool IsComponentExecutable(const wchar_t* fileName);
 
 // Points every applicable service's registration at its executable in folder,
-// changing nothing else; false when one refuses.
+// changing nothing else; false when one refuses. The caller puts them there
+// whole first.
 bool PointComponentsAt(const wchar_t* folder);
 
-// At the start and the end of a run: the earlier executables that still wait
-// (this run's, or those a run that died left listed) go, and their folder,
-// now or at the next restart.
-void DiscardEarlierExecutables();
+// At a run's start: a run that died and left the earlier executables listed
+// may have left a service stopped; a failure of this run starts it too.
+void NoteEarlierRunDied();
+
+// Before the first stop: each applicable service's new executable written
+// beside its final name in the install folder, flushed and checked whole.
+// Logs the one that cannot be, naming its final path.
+bool StageNewExecutables();
+
+// Once the services stopped: each new executable renamed over its final name
+// (written now when it was not staged). Logs the one that cannot be.
+bool PlaceNewExecutables();
+
+// The copy of a service's executable: whole and new in the install folder.
+// False for a file that is not one, or with the last error set.
+bool PutComponentExecutableInPlace(const wchar_t* fileName);
+
+// At a run's end: the unplaced files go, and the earlier executables (this
+// run's, or those a run that died left listed) once no service needs one,
+// each running from its whole new executable in the install folder.
+void SettleExecutables();
 
 // After a failure that followed StopComponents: starts every applicable
 // service, and the dependents. Until the old files left, a service whose
 // registered file is in place starts as it was; otherwise (and from then on
 // always) the new executable is put in the install folder from the staging
 // folder where it is not there yet, or, when it cannot be, the earlier one is
-// moved there, and the registration is pointed at it, or made afresh. Logs
-// each service that does not run. Does nothing when nothing was stopped.
+// moved there, and the registration is pointed at it, or made afresh. A
+// registered file counts only when it is the whole new one or no earlier copy
+// of it waits aside. Logs each service that does not run. When nothing was
+// stopped, starts only what a run that died left stopped.
 void StartComponentsAfterFailure();
 
 // Starts again, logging each failure, the dependent services StopComponents

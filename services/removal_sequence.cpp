@@ -14,6 +14,8 @@
 #include "platform/scoped_handle.h"
 #include "platform/text_format.h"
 #include "services/components.h"
+#include "services/earlier_executables.h"
+#include "services/executable_placement.h"
 #include "setup/install_log.h"
 #include "setup/process_state.h"
 #include "setup/product_paths.h"
@@ -108,6 +110,10 @@ bool HoldOldInstallFolder(const wchar_t* path, HeldInstallFolder* held) {
     }
     wchar_t refused[kPathChars] = L"";
     const bool holdsAll = VisitFolderEntries(path, [&](const WIN32_FIND_DATAW& entry) {
+        // A new executable a run that died left unplaced: written afresh.
+        if (IsUnplacedExecutableName(entry.cFileName)) {
+            return true;
+        }
         wcscpy_s(refused, entry.cFileName);
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             SetLastError(ERROR_DIR_NOT_EMPTY);
@@ -141,7 +147,26 @@ struct AsideFolder {
     ScopedFileHandle handle;
 };
 
+// The folder a run that died left listed holds what protects until the new
+// executables run: this run keeps its earlier executables there too.
+bool OpenAdoptedAsideFolder(AsideFolder* aside) {
+    if (!AdoptEarlierExecutables() || !FormatText(aside->path, L"%s", EarlierExecutablesFolder())) {
+        return false;
+    }
+    aside->handle.reset(CreateFileW(aside->path, FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    return aside->handle && GetFileInformationByHandle(aside->handle.get(), &information) &&
+           (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
 bool CreateAsideFolder(const wchar_t* oldInstallFolder, AsideFolder* aside) {
+    if (OpenAdoptedAsideFolder(aside)) {
+        return true;
+    }
+    aside->handle.reset();
     wchar_t parent[kPathChars];
     if (!ParentFolder(oldInstallFolder, parent) ||
         GetTempFileNameW(parent, kAsideFolderPrefix, 0, aside->path) == 0) {
@@ -177,6 +202,10 @@ void DeleteAsideOrAtRestart(const AsideFolder& aside, HANDLE file, const wchar_t
 bool MoveOldFilesAside(HeldInstallFolder* held, const AsideFolder& aside) {
     const RetryBudget budget;
     for (size_t index = 0; index < held->count; ++index) {
+        // Kept where it was: an executable the new one has replaced.
+        if (!held->files[index]) {
+            continue;
+        }
         const HANDLE file = held->files[index].get();
         const bool kept = IsComponentExecutable(held->names[index]);
         wchar_t asideName[kPathChars];
@@ -349,6 +378,33 @@ bool DeleteUninstallKey(const ScopedRegistryKey& uninstallRoot, const wchar_t* u
     return _wcsicmp(uninstallKeyName, kUninstallKeyName) == 0;
 }
 
+// Only an upgrade, whose caller made the install folder before the first
+// stop, has new executables to put in place.
+bool IsUpgrade() {
+    return g_installFolderPath[0] != L'\0';
+}
+
+// Each registered path holds a whole executable at every step. In the
+// installation's own folder the earlier file first gets a second name aside,
+// then the new one takes its name in one rename. Beside another folder the new
+// ones are placed and the registrations pointed at them before anything of
+// the old folder moves.
+bool PutNewExecutablesInPlace(HeldInstallFolder* held, const AsideFolder& aside, bool elsewhere,
+                              const wchar_t* productFolder) {
+    if (!IsUpgrade()) {
+        return true;
+    }
+    for (size_t index = 0; index < held->count && !elsewhere; ++index) {
+        if (IsComponentExecutable(held->names[index])) {
+            // Refused where one waits already (a run that died kept it) or on a
+            // file system without links: the whole new file protects then.
+            LinkOpenedFileInto(held->files[index].get(), aside.handle.get(), held->names[index]);
+            held->files[index].reset();
+        }
+    }
+    return PlaceNewExecutables() && (!elsewhere || PointComponentsAt(productFolder));
+}
+
 }  // namespace
 
 bool RunRemovalSequence(const RemovalContext& context, bool (*beforeFirstStop)()) {
@@ -370,8 +426,15 @@ bool RunRemovalSequence(const RemovalContext& context, bool (*beforeFirstStop)()
     if (beforeFirstStop != nullptr && !beforeFirstStop()) {
         return false;
     }
+    // Emptied and kept when the installation reuses it: a program whose
+    // current directory it is cannot then hold the upgrade up. Another folder
+    // goes only once no registration names it: anyone may make it again
+    // (a folder under a drive's root) and fill it, whatever happens next.
+    wchar_t productFolder[kPathChars] = L"";
+    const bool elsewhere = IsAnotherFolderThanTheInstallation(oldFolder.folder, productFolder);
     const bool stopped = StopComponents();
-    const bool moved = stopped && MoveOldFilesAside(&oldFolder, aside);
+    const bool placed = stopped && PutNewExecutablesInPlace(&oldFolder, aside, elsewhere, productFolder);
+    const bool moved = placed && MoveOldFilesAside(&oldFolder, aside);
     if (moved) {
         ForgetOldExecutables();
     }
@@ -380,15 +443,8 @@ bool RunRemovalSequence(const RemovalContext& context, bool (*beforeFirstStop)()
         return false;
     }
     DeleteShortcuts(context.shortcutName);
-
-    // Emptied and kept when the installation reuses it: a program whose
-    // current directory it is cannot then hold the upgrade up. Another folder
-    // goes only once no registration names it: anyone may make it again
-    // (a folder under a drive's root) and fill it, whatever happens next.
-    wchar_t productFolder[kPathChars] = L"";
-    const bool elsewhere = IsAnotherFolderThanTheInstallation(oldFolder.folder, productFolder);
     oldFolder.folder.handle.reset();
-    if (elsewhere && PointComponentsAt(productFolder)) {
+    if (elsewhere && (IsUpgrade() || PointComponentsAt(productFolder))) {
         RemoveOldInstallFolder(context.oldInstallFolder);
     }
 

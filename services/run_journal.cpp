@@ -63,8 +63,12 @@ void WriteDependentJournal(const DependentList& list) {
         length += wcslen(list.names[index]) + 1;
     }
     text[length++] = L'\0';
-    RegSetValueExW(key.Key(), kJournalValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(text),
-                   static_cast<DWORD>(length * sizeof(wchar_t)));
+    // Flushed: the next run, after a restart too, relies on it.
+    if (RegSetValueExW(key.Key(), kJournalValue, 0, REG_MULTI_SZ,
+                       reinterpret_cast<const BYTE*>(text),
+                       static_cast<DWORD>(length * sizeof(wchar_t))) == ERROR_SUCCESS) {
+        RegFlushKey(key.Key());
+    }
 }
 
 void ReadDependentJournal(DependentList* list) {
@@ -92,9 +96,12 @@ void WriteAsideFolderJournal(const wchar_t* folder) {
     }
     RegistryKey key;
     if (key.CreateProductKey(HKEY_LOCAL_MACHINE)) {
-        RegSetValueExW(key.Key(), kAsideFolderValue, 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(folder),
-                       static_cast<DWORD>((wcslen(folder) + 1) * sizeof(wchar_t)));
+        if (RegSetValueExW(key.Key(), kAsideFolderValue, 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(folder),
+                           static_cast<DWORD>((wcslen(folder) + 1) * sizeof(wchar_t))) ==
+            ERROR_SUCCESS) {
+            RegFlushKey(key.Key());
+        }
     }
 }
 

@@ -121,6 +121,24 @@ bool QuotedCommand(const wchar_t* executablePath, wchar_t (&command)[kPathChars 
     return false;
 }
 
+// A registry change reaches the disk only at the system's next lazy flush;
+// what a restart must find is written through first.
+bool FlushRegistration(const wchar_t* serviceName) {
+    wchar_t keyPath[kNameChars + 40];
+    ScopedRegistryKey key;
+    if (!FormatText(keyPath, L"SYSTEM\\CurrentControlSet\\Services\\%s", serviceName)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    LONG status =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, key.receive());
+    if (status == ERROR_SUCCESS) {
+        status = RegFlushKey(key.get());
+    }
+    SetLastError(static_cast<DWORD>(status));
+    return status == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 bool ConfigureAsFresh(SC_HANDLE service, const wchar_t* displayName, const wchar_t* command) {
@@ -180,6 +198,9 @@ bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
     }
     if (existing.service) {
         if (ConfigureAsFresh(existing.service.get(), serviceName, command)) {
+            // Unflushed, a restart may find the registration as it was, which
+            // names this same path, or the one it was pointed at, whole too.
+            FlushRegistration(serviceName);
             return result.Take(true);
         }
         // Deleted by someone else, or refusing the essential configuration (its
@@ -198,7 +219,11 @@ bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
     } else if (GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) {
         return result.Take(false);
     }
-    return result.Take(CreateProductService(existing.manager, serviceName, command).valid());
+    const bool created = CreateProductService(existing.manager, serviceName, command).valid();
+    if (created) {
+        FlushRegistration(serviceName);
+    }
+    return result.Take(created);
 }
 
 bool PointServiceAt(const wchar_t* serviceName, const wchar_t* executablePath) {
@@ -211,10 +236,13 @@ bool PointServiceAt(const wchar_t* serviceName, const wchar_t* executablePath) {
     if (!opened.service) {
         return result.Take(opened.manager && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST);
     }
-    return result.Take(ChangeServiceConfigW(opened.service.get(), SERVICE_NO_CHANGE,
-                                            SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, command, nullptr,
-                                            nullptr, nullptr, nullptr, nullptr, nullptr) != FALSE ||
-                       IsGoneError(GetLastError()));
+    if (!ChangeServiceConfigW(opened.service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                              SERVICE_NO_CHANGE, command, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, nullptr)) {
+        return result.Take(IsGoneError(GetLastError()));
+    }
+    // The old folder goes next: a restart must not find the registration naming it.
+    return result.Take(FlushRegistration(serviceName));
 }
 
 bool WaitWhileMarkedForDeletion(const wchar_t* serviceName, int pollLimit) {

@@ -18,8 +18,8 @@ constexpr int kMarkedForDeletePollLimit = 300;
 bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath);
 
 // Points the registration's command at executablePath and changes nothing
-// else. True too when the service is not registered or already deleted: then
-// no command of it can start.
+// else, flushed to the disk before it returns. True too when the service is
+// not registered or already deleted: then no command of it can start.
 bool PointServiceAt(const wchar_t* serviceName, const wchar_t* executablePath);
 
 // Waits, up to pollLimit checks 100 ms apart, while the service is deleted but

@@ -15,6 +15,7 @@
 
 #include "platform/scoped_handle.h"
 #include "services/components.h"
+#include "services/earlier_executables.h"
 #include "services/service_control.h"
 #include "services/service_registration.h"
 #include "services/tests/scratch_drive.h"

@@ -537,6 +537,62 @@ void PrintTo(const InjectedFault& fault, std::ostream* out) {
     *out << fault.name;
 }
 
+std::wstring FirstExecutableNotCopiedLines() {
+    return DefaultInstallFolder() + L"\\Portvane_PService.exe をコピーできません。\n" +
+           AccessDeniedLine() + L"アンインストール処理に失敗しました。\n";
+}
+
+// The whole file, or what of it can be read.
+std::string FileBytes(const std::wstring& path) {
+    std::string bytes;
+    ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    char chunk[4096];
+    DWORD read = 0;
+    while (file && ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+        bytes.append(chunk, read);
+    }
+    return bytes;
+}
+
+// What a restart would start: the executable the build packed, whole.
+bool IsWholeServiceExecutable(const std::wstring& path) {
+    const std::wstring packed = BuildPath(L"payload-files" + path.substr(path.rfind(L'\\')));
+    const std::string bytes = FileBytes(path);
+    return !bytes.empty() && bytes == FileBytes(packed);
+}
+
+// What a run that died leaves: the first service stopped, its earlier
+// executable listed in a private folder aside, and, when torn, only half of it
+// at its path, as a copy ended half way leaves it.
+void DieLeavingTheFirstExecutableAside(bool torn) {
+    ASSERT_NO_FATAL_FAILURE(StopService(kPService));
+    const std::wstring installed = DefaultInstallFolder() + L"\\Portvane_PService.exe";
+    const std::wstring aside = ProgramFilesFolder() + L"\\ORBEK\\pvo1.tmp";
+    ASSERT_TRUE(CreateDirectoryW(aside.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(installed.c_str(), (aside + L"\\Portvane_PService.exe").c_str(), TRUE));
+    if (torn) {
+        const std::string bytes = FileBytes(installed);
+        ScopedFileHandle file(CreateFileW(installed.c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size() / 2),
+                              &written, nullptr));
+    }
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"SetupAsideFolder",
+                                             REG_SZ, aside.c_str(),
+                                             static_cast<DWORD>((aside.size() + 1) * 2)));
+}
+
+void DieLeavingTheFirstExecutableAside(FieldScenario&) {
+    DieLeavingTheFirstExecutableAside(false);
+}
+
+void DieTearingTheFirstExecutable(FieldScenario&) {
+    DieLeavingTheFirstExecutableAside(true);
+}
+
 // As the Services console does, or any standard user may, until the end.
 void HoldBothServicesOpen(FieldScenario& scenario) {
     ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -585,15 +641,29 @@ const InjectedFault kInjectedFaults[] = {
                 AccessDeniedLine();
      },
      L"other-folder", L"persist"},
-    // A scanner quarantines the first service's new executable as it lands:
-    // the earlier one protects, from the product folder, until a run can
-    // write the new one.
-    {"ServiceExecutableNeverWritten", L"CopyFileW", L"\\Portvane_PService.exe", nullptr, nullptr,
-     [] {
-         return DefaultInstallFolder() + L"\\Portvane_PService.exe をコピーできません。\n" +
-                AccessDeniedLine();
-     },
-     L"product-folder", L"persist"},
+    // A scanner quarantines the first service's new executable as it lands,
+    // beside its final name before the first stop: the earlier ones protect,
+    // from the product folder, until a run can write the new one...
+    {"ServiceExecutableNeverWritten", L"CopyFileW", L"\\Portvane_PService.exe.new", nullptr,
+     nullptr, FirstExecutableNotCopiedLines, L"product-folder", L"persist"},
+    // ... also after a run that died and left the first service stopped, its
+    // earlier executable aside...
+    {"ServiceExecutableNeverWrittenAfterADeath", L"CopyFileW", L"\\Portvane_PService.exe.new",
+     nullptr, nullptr, FirstExecutableNotCopiedLines, L"product-folder", L"persist", kFailedTitle,
+     DieLeavingTheFirstExecutableAside},
+    // ... and torn at its path, as a copy ended half way leaves it: the
+    // earlier one is put back in its place.
+    {"ServiceExecutableNeverWrittenOverATornOne", L"CopyFileW", L"\\Portvane_PService.exe.new",
+     nullptr, nullptr, FirstExecutableNotCopiedLines, L"product-folder", L"persist", kFailedTitle,
+     DieTearingTheFirstExecutable},
+    // Killed once the first service's earlier executable has its second name
+    // aside, before the new one takes its name; and once the new executables
+    // are on the disk, before they are flushed: at every such point each
+    // registration names a whole executable, which a restart starts.
+    {"KilledBetweenTheEarlierLinkAndTheNewName", L"MoveFileExW", L"\\Portvane_PService.exe.new",
+     nullptr, nullptr, nullptr, L"product-folder", L"kill"},
+    {"KilledBeforeTheNewExecutableIsFlushed", L"CreateFileW", L"\\Portvane_DService.exe.new",
+     L"CopyFileW", nullptr, nullptr, L"other-folder", L"kill"},
     // An optional setting of the second service cannot be read once while a
     // user holds both services: the registration is kept, not deleted.
     {"OptionalSettingUnreadableWhileAUserHoldsTheServices", L"QueryServiceConfig2W", L"1", nullptr,
@@ -812,6 +882,11 @@ TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunIn
     const InjectedFault& fault = GetParam();
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     ASSERT_TRUE(MakeSituation(fault.situation));
+    // Counted from the same start as the point's run: what is held, or what a
+    // run that died left, changes the calls before it.
+    if (fault.hold != nullptr) {
+        ASSERT_NO_FATAL_FAILURE(fault.hold(*this));
+    }
     std::vector<LoggedCall> calls;
     ASSERT_NO_FATAL_FAILURE(UpgradeUnderInjector(L"count", kDoneTitle, &calls));
     CloseAndExpectExit();
@@ -857,17 +932,16 @@ TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunIn
     for (const LoggedCall& call : calls) {
         EXPECT_NE(L"DeleteService", call.function) << call.argument;
     }
-    // Running, and from a file that is there; killed, maybe stopped, but
-    // never naming a folder the removal took away.
+    // Running, and from a whole file; killed, maybe stopped, but registered
+    // at a whole file that a restart starts, never in a folder the removal
+    // took away.
     for (const wchar_t* service : {kPService, kDService}) {
         const std::wstring command = QueryService(service).binaryPath;
         const std::wstring path = command.substr(1, command.size() - 2);
-        if (killed) {
-            EXPECT_TRUE(PathExists(path.substr(0, path.rfind(L'\\')))) << command;
-            continue;
+        EXPECT_TRUE(IsWholeServiceExecutable(path)) << command;
+        if (!killed) {
+            EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING)) << service;
         }
-        EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING)) << service;
-        EXPECT_TRUE(PathExists(path)) << command;
     }
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     ExpectWholeRunningInstallation();

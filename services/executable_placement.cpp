@@ -1,0 +1,155 @@
+#include "services/executable_placement.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <cwchar>
+
+#include "platform/file_in_use.h"
+#include "platform/scoped_handle.h"
+#include "setup/process_state.h"
+
+namespace {
+
+constexpr DWORD kCompareChunkBytes = 16 * 1024;
+
+ScopedFileHandle OpenForReading(const wchar_t* path) {
+    return ScopedFileHandle(CreateFileW(path, GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+// The whole of both files, chunk by chunk: a file cut short by a death, or
+// filled with zeros by a power cut, differs somewhere.
+bool SameBytes(HANDLE first, HANDLE second) {
+    LARGE_INTEGER firstSize;
+    LARGE_INTEGER secondSize;
+    if (!GetFileSizeEx(first, &firstSize) || !GetFileSizeEx(second, &secondSize) ||
+        firstSize.QuadPart != secondSize.QuadPart) {
+        return false;
+    }
+    BYTE firstChunk[kCompareChunkBytes];
+    BYTE secondChunk[kCompareChunkBytes];
+    for (LONGLONG left = firstSize.QuadPart; left > 0;) {
+        DWORD firstRead = 0;
+        DWORD secondRead = 0;
+        if (!ReadFile(first, firstChunk, kCompareChunkBytes, &firstRead, nullptr) ||
+            !ReadFile(second, secondChunk, kCompareChunkBytes, &secondRead, nullptr) ||
+            firstRead != secondRead || firstRead == 0 ||
+            memcmp(firstChunk, secondChunk, firstRead) != 0) {
+            return false;
+        }
+        left -= firstRead;
+    }
+    return true;
+}
+
+bool UnplacedPath(const wchar_t* folder, const wchar_t* fileName,
+                  wchar_t (&final)[kPathChars], wchar_t (&unplaced)[kPathChars]) {
+    if (JoinPath(final, folder, fileName) &&
+        FormatText(unplaced, L"%s%s", final, kUnplacedSuffix)) {
+        return true;
+    }
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+}
+
+// The data reaches the disk before anything relies on the file: a power cut
+// keeps a file's name and size but not data the system had not written yet.
+bool FlushToDisk(const wchar_t* path) {
+    const ScopedFileHandle file(
+        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file && FlushFileBuffers(file.get()) != FALSE;
+}
+
+bool WriteWhole(const wchar_t* fileName, const wchar_t* target) {
+    wchar_t staged[kPathChars];
+    if (!JoinPath(staged, g_stagingFolderPath, fileName)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    const bool written = RetryWhileFileInUse([&] {
+        SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
+        return CopyFileW(staged, target, FALSE) != FALSE;
+    });
+    if (!written || !FlushToDisk(target)) {
+        return false;
+    }
+    if (!IsWholeNewExecutable(target, fileName)) {
+        SetLastError(ERROR_FILE_CORRUPT);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsUnplacedExecutableName(const wchar_t* name) {
+    const size_t length = wcslen(name);
+    const size_t suffix = wcslen(kUnplacedSuffix);
+    return length > suffix && _wcsicmp(name + length - suffix, kUnplacedSuffix) == 0;
+}
+
+bool IsWholeNewExecutable(const wchar_t* path, const wchar_t* fileName) {
+    wchar_t staged[kPathChars];
+    if (!JoinPath(staged, g_stagingFolderPath, fileName)) {
+        return false;
+    }
+    const ScopedFileHandle placed = OpenForReading(path);
+    const ScopedFileHandle source = OpenForReading(staged);
+    return placed && source && SameBytes(placed.get(), source.get());
+}
+
+bool IsSameFile(const wchar_t* first, const wchar_t* second) {
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const ScopedFileHandle one(
+        CreateFileW(first, FILE_READ_ATTRIBUTES, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
+    const ScopedFileHandle other(
+        CreateFileW(second, FILE_READ_ATTRIBUTES, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION oneInfo;
+    BY_HANDLE_FILE_INFORMATION otherInfo;
+    return one && other && GetFileInformationByHandle(one.get(), &oneInfo) &&
+           GetFileInformationByHandle(other.get(), &otherInfo) &&
+           oneInfo.dwVolumeSerialNumber == otherInfo.dwVolumeSerialNumber &&
+           oneInfo.nFileIndexHigh == otherInfo.nFileIndexHigh &&
+           oneInfo.nFileIndexLow == otherInfo.nFileIndexLow;
+}
+
+bool WriteUnplacedExecutable(const wchar_t* folder, const wchar_t* fileName) {
+    wchar_t final[kPathChars];
+    wchar_t unplaced[kPathChars];
+    return UnplacedPath(folder, fileName, final, unplaced) && WriteWhole(fileName, unplaced);
+}
+
+bool PlaceNewExecutable(const wchar_t* folder, const wchar_t* fileName) {
+    wchar_t final[kPathChars];
+    wchar_t unplaced[kPathChars];
+    if (!UnplacedPath(folder, fileName, final, unplaced)) {
+        return false;
+    }
+    // Written before the first stop, as a rule; a run that failed before that
+    // writes it now.
+    if (!IsWholeNewExecutable(unplaced, fileName) && !WriteWhole(fileName, unplaced)) {
+        return false;
+    }
+    // One rename: the final name holds the earlier file until it holds the new one.
+    return RetryWhileFileInUse([&] {
+        SetFileAttributesW(final, FILE_ATTRIBUTE_NORMAL);
+        return MoveFileExW(unplaced, final, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+               FALSE;
+    });
+}
+
+bool PutWholeExecutableInPlace(const wchar_t* folder, const wchar_t* fileName) {
+    wchar_t final[kPathChars];
+    return (JoinPath(final, folder, fileName) && IsWholeNewExecutable(final, fileName)) ||
+           PlaceNewExecutable(folder, fileName);
+}
+
+void DiscardUnplacedExecutable(const wchar_t* folder, const wchar_t* fileName) {
+    wchar_t final[kPathChars];
+    wchar_t unplaced[kPathChars];
+    if (UnplacedPath(folder, fileName, final, unplaced)) {
+        DeleteFileW(unplaced);
+    }
+}
