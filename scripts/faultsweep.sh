@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The fault sweep: each system call that an upgrade's install worker makes,
 # failed once, failed for good, and the setup killed at it, in turn, each time
-# over a whole running installation in a situation (testbed/situations.cpp),
+# over a whole running installation in a situation (testbed/fault_sweep/situations.cpp),
 # followed by one more run, answered as Windows answers, that must heal it.
 #
 #   scripts/faultsweep.sh [--situation NAME|all]... [--sample K]
@@ -15,7 +15,7 @@
 # --in-slot    in the Wine slot the environment names (as CTest's tests run),
 #              without installing or building.
 # Exits 0 when every point healed, no failed call left a service stopped and
-# no completion page showed with a service down (testbed/fault_point.cpp holds
+# no completion page showed with a service down (testbed/fault_sweep/fault_point.cpp holds
 # the promise and its exceptions).
 # shellcheck disable=SC2317 # functions called through in_slot_run
 set -uo pipefail

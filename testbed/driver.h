@@ -21,7 +21,7 @@ std::wstring BuildPath(const std::wstring& relative);
 SetupProcess LaunchProgram(const std::wstring& exePath, const std::wstring& arguments = L"");
 SetupProcess LaunchSetup();
 
-// The setup with the fault injector (testbed/fault_injector.cpp) loaded once its
+// The setup with the fault injector (testbed/fault_sweep/fault_injector.cpp) loaded once its
 // wizard shows. plan: "count" numbers and logs every system call of the install
 // worker into logPath (replaced), "fail:N" also makes call N fail,
 // "persist:N" makes it fail and every later call of the same function on the

@@ -4,7 +4,6 @@
 #include <shlobj.h>
 
 #include "platform/scoped_handle.h"
-#include "testbed/situations.h"
 
 namespace {
 
@@ -89,7 +88,6 @@ void DeleteServiceIfPresent(const wchar_t* serviceName) {
 }
 
 void ResetProductState() {
-    RemoveSituationAdditions();
     DeleteServiceIfPresent(L"Portvane_PService");
     DeleteServiceIfPresent(L"Portvane_DService");
     DeleteTree(ProgramFilesFolder() + L"\\ORBEK");

@@ -3,10 +3,11 @@
 
 #include <string>
 
-// Removes what a situation (testbed/situations.h) added, stops and deletes both
-// product services, deletes the install folder tree, the uninstall entry
-// (32-bit view), HKCU/HKLM Software\orbek\Portvane, both shortcuts and the
-// ORBEK data folders.
+// Stops and deletes both product services, deletes the install folder tree,
+// the uninstall entry (32-bit view), HKCU/HKLM Software\orbek\Portvane, both
+// shortcuts and the ORBEK data folders. What a situation added is for its
+// maker to remove (RemoveSituationAdditions): a situation is made over a
+// product state, never the other way round.
 void ResetProductState();
 
 // Paths as the 32-bit setup sees them in this prefix; a data folder is the

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "payload/module_table.h"
+#include "testbed/fault_sweep/situations.h"
 #include "testbed/scenarios/wizard_fixture.h"
-#include "testbed/situations.h"
 #include "testbed/test_helpers.h"
 
 namespace {
@@ -97,7 +97,7 @@ class FieldScenario : public ReinstallScenario {
     void Afterwards(std::function<void()> step) { afterwards_.push_back(std::move(step)); }
 
     // An upgrade through the wizard to resultTitle under the fault injector
-    // (testbed/fault_injector.cpp) with plan; the calls its worker made.
+    // (testbed/fault_sweep/fault_injector.cpp) with plan; the calls its worker made.
     void UpgradeUnderInjector(const std::wstring& plan, const wchar_t* resultTitle,
                               std::vector<LoggedCall>* calls) {
         const std::wstring log = L"C:\\portvane-calls.log";
@@ -121,6 +121,13 @@ class FieldScenario : public ReinstallScenario {
         return LaunchSetupUnderInjector(L"count", L"C:\\portvane-run.log");
     }
 
+    // No situation before or after: the product state's reset leaves what a
+    // situation added, and the slot's next test may be any.
+    void SetUp() override {
+        RemoveSituationAdditions();
+        ReinstallScenario::SetUp();
+    }
+
     void TearDown() override {
         for (std::thread& holder : holders_) {
             holder.join();
@@ -129,6 +136,7 @@ class FieldScenario : public ReinstallScenario {
         KillIfRunning(other_);
         RunUnix("chattr", "-i", DesktopShortcutPath());
         ReinstallScenario::TearDown();
+        RemoveSituationAdditions();
     }
 
     void RunAfterwards() {

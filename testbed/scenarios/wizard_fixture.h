@@ -8,7 +8,7 @@
 #include <string>
 
 #include "setup/resource_ids.h"
-#include "testbed/accessibility_probe.h"
+#include "testbed/probes/accessibility_probe.h"
 #include "testbed/scenarios/startup_fixture.h"
 
 constexpr DWORD kInstallTimeoutMs = 120000;

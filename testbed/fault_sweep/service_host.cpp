@@ -7,7 +7,7 @@
 #include <cwchar>
 
 #include "platform/scoped_handle.h"
-#include "testbed/situations.h"
+#include "testbed/fault_sweep/situations.h"
 
 namespace {
 

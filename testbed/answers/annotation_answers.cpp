@@ -15,7 +15,7 @@
 #include <tuple>
 #include <vector>
 
-#include "testbed/windows_answers.h"
+#include "testbed/answers/windows_answers.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "testbed/accessibility_probe.h"
+#include "testbed/probes/accessibility_probe.h"
 
 #include <oleacc.h>
 

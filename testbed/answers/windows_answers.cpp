@@ -1,6 +1,6 @@
 // The injector's Windows answers for the service manager's dependents and the
 // version, and the table of every answer.
-#include "testbed/windows_answers.h"
+#include "testbed/answers/windows_answers.h"
 
 #include <cstring>
 #include <cwchar>
@@ -330,7 +330,7 @@ const WindowsAnswer kWindowsAnswers[] = {
     // Microsoft Learn: 22H2 is OS build 19045. Wine reports its prefix's
     // version, Windows 7 SP1 here.
     Answer<RtlGetVersionFunction>("RtlGetVersion", RtlGetVersionAsWindows),
-    // IAccPropServices (oleacc.h), Microsoft Learn: see testbed/annotation_answers.cpp.
+    // IAccPropServices (oleacc.h), Microsoft Learn: see testbed/answers/annotation_answers.cpp.
     PV_ANSWER(CoCreateInstance, CoCreateInstanceAsWindows),
     {},
 };

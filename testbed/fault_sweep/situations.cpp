@@ -1,4 +1,4 @@
-#include "testbed/situations.h"
+#include "testbed/fault_sweep/situations.h"
 
 #include "platform/scoped_handle.h"
 #include "testbed/driver.h"

@@ -1,5 +1,5 @@
 // What an administrator may have made of a whole running installation before
-// an upgrade, one row each in testbed/situations.cpp: the fault sweep makes one
+// an upgrade, one row each in testbed/fault_sweep/situations.cpp: the fault sweep makes one
 // before each point, the field scenarios before an upgrade.
 #pragma once
 

@@ -1,5 +1,5 @@
 // One point of the fault sweep (scripts/faultsweep.sh), in the slot it runs in,
-// from a whole running installation, with the situation (testbed/situations.h)
+// from a whole running installation, with the situation (testbed/fault_sweep/situations.h)
 // made just before the upgrade:
 //   fault_point install                    a fresh installation; fails unless whole
 //   fault_point situations                 the situations' names
@@ -17,8 +17,8 @@
 #include "payload/module_table.h"
 #include "setup/resource_ids.h"
 #include "testbed/driver.h"
+#include "testbed/fault_sweep/situations.h"
 #include "testbed/product_state.h"
-#include "testbed/situations.h"
 #include "testbed/test_helpers.h"
 
 namespace {
@@ -260,6 +260,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring situation = argc > 2 ? argv[2] : L"";
     const std::wstring logPath = argc > 3 ? argv[3] : L"";
     if (command == L"install") {
+        RemoveSituationAdditions();
         ResetProductState();
         SetupProcess setup = LaunchSetup();
         const bool shown = Install(setup) == Shown::kCompletion;
@@ -284,10 +285,15 @@ int wmain(int argc, wchar_t** argv) {
         const std::vector<LoggedCall> calls = ReadCallLog(logPath);
         Print(L"calls counted: " + std::to_wstring(calls.empty() ? 0 : calls.back().number) +
               L" (" + situation + L")");
-        return shown == Shown::kCompletion && Missing(situation).empty() ? 0 : kNotHealed;
+        const bool whole = shown == Shown::kCompletion && Missing(situation).empty();
+        RemoveSituationAdditions();
+        return whole ? 0 : kNotHealed;
     }
     if (IsPoint(command)) {
-        return RunPoint(command, situation, logPath);
+        const int found = RunPoint(command, situation, logPath);
+        // Whatever runs next in the slot starts from no situation.
+        RemoveSituationAdditions();
+        return found;
     }
     Print(
         L"usage: fault_point install | situations | count SITUATION LOG |"

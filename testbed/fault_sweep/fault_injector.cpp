@@ -7,7 +7,7 @@
 // process at it. The log (PORTVANE_FAULT_LOG) has one UTF-8 line a call:
 // number, function, argument, result, last error, and "failed" or "killed".
 // A call that is not failed, on any thread, gets the answer of
-// testbed/windows_answers.cpp where Wine answers less than Windows, unless
+// testbed/answers/windows_answers.cpp where Wine answers less than Windows, unless
 // PORTVANE_WINDOWS_ANSWERS is 0.
 #include <windows.h>
 #include <io.h>
@@ -26,7 +26,7 @@
 #include <string>
 #include <type_traits>
 
-#include "testbed/windows_answers.h"
+#include "testbed/answers/windows_answers.h"
 
 namespace {
 

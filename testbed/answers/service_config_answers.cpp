@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/scoped_handle.h"
-#include "testbed/windows_answers.h"
+#include "testbed/answers/windows_answers.h"
 
 namespace {
 
