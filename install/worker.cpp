@@ -130,7 +130,8 @@ bool RemoveEarlierInstallation() {
     // The folders, and the new service executables in them, are made before
     // the first stop: what cannot be made then refuses the upgrade with the old
     // installation still running.
-    if (RemovePreviousInstallation([] { return CreateInstallFolders() && StageNewExecutables(); })) {
+    if (RemovePreviousInstallation(
+            [] { return CreateInstallFolders() && StageNewExecutables(); })) {
         return true;
     }
     AppendLogLine(L"アンインストール処理に失敗しました。");
@@ -173,13 +174,12 @@ bool CopyPayloadModules(InstallRun& run) {
         // names: a restart there must find a whole file. Elsewhere the copy
         // clears the read-only flag an earlier installation may have left;
         // that fails harmlessly while the target does not exist yet.
-        const bool copied =
-            IsComponentExecutable(module->fileName)
-                ? PutComponentExecutableInPlace(module->fileName)
-                : RetryWhileFileInUse([&] {
-                      SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
-                      return CopyFileW(source, target, FALSE) != FALSE;
-                  });
+        const bool copied = IsComponentExecutable(module->fileName)
+                                ? PutComponentExecutableInPlace(module->fileName)
+                                : RetryWhileFileInUse([&] {
+                                      SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
+                                      return CopyFileW(source, target, FALSE) != FALSE;
+                                  });
         if (!copied) {
             AppendLogLine(L"%s をコピーできません。", target);
             AppendOsMessage();

@@ -139,6 +139,31 @@ bool OpenChecked(const HeldFolder& parent, const wchar_t* name, DWORD access, DW
     return true;
 }
 
+// Opens the file name inside folder with access, without following a link,
+// sharing it fully, so that a running program's image opens too. A folder, or
+// a file that resolves elsewhere, is refused (ERROR_CANT_ACCESS_FILE).
+bool OpenFileUnfollowed(const HeldFolder& folder, const wchar_t* name, DWORD access,
+                        ScopedFileHandle* file) {
+    wchar_t path[kPathChars];
+    if (!JoinPath(path, folder.path, name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    file->reset(CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!*file || !GetFileInformationByHandle(file->get(), &information)) {
+        return false;
+    }
+    wchar_t finalPath[kFinalPathChars];
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        !ResolvesTo(file->get(), folder.finalPath, name, finalPath)) {
+        file->reset();
+        return Refuse();
+    }
+    return true;
+}
+
 // A new name for the opened file inside folder, as a rename or as a second link.
 bool NameOpenedFileInto(HANDLE file, HANDLE folder, const wchar_t* name, ULONG kind) {
     RenameInformation rename = {};
@@ -171,22 +196,50 @@ bool OpenSubfolderUnfollowed(const HeldFolder& parent, const wchar_t* name, Held
 }
 
 bool OpenFileForDeletion(const HeldFolder& folder, const wchar_t* name, ScopedFileHandle* file) {
-    wchar_t path[kPathChars];
-    if (!JoinPath(path, folder.path, name)) {
+    return OpenFileUnfollowed(folder, name, DELETE | FILE_READ_ATTRIBUTES, file);
+}
+
+bool OpenFileForReading(const HeldFolder& folder, const wchar_t* name, ScopedFileHandle* file) {
+    return OpenFileUnfollowed(folder, name, GENERIC_READ, file);
+}
+
+bool IdentityOf(HANDLE file, FileIdentity* identity) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)) {
+        return false;
+    }
+    *identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                 information.nFileIndexLow};
+    return true;
+}
+
+bool OpenIdentifiedFolder(const wchar_t* path, const FileIdentity* identity, HeldFolder* folder) {
+    if (!FormatText(folder->path, L"%s", path)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
-    file->reset(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    folder->handle.reset(CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | DELETE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                     nullptr));
     BY_HANDLE_FILE_INFORMATION information;
-    if (!*file || !GetFileInformationByHandle(file->get(), &information)) {
+    if (!folder->handle || !GetFileInformationByHandle(folder->handle.get(), &information) ||
+        !FinalPathOf(folder->handle.get(), folder->finalPath)) {
         return false;
     }
-    wchar_t finalPath[kFinalPathChars];
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        !ResolvesTo(file->get(), folder.finalPath, name, finalPath)) {
-        file->reset();
+    const bool isFolder = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                          (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    // Wine follows a link even when told not to: the identity, or the
+    // resolved path, tells the folder apart from one a link leads to.
+    const bool same = identity != nullptr
+                          ? information.dwVolumeSerialNumber == identity->volumeSerialNumber &&
+                                information.nFileIndexHigh == identity->indexHigh &&
+                                information.nFileIndexLow == identity->indexLow
+                          : folder->finalPath[0] != L'\0' &&
+                                wcsncmp(folder->finalPath, L"\\\\?\\", 4) == 0 &&
+                                _wcsicmp(folder->finalPath + 4, path) == 0;
+    if (!isFolder || !same) {
+        folder->handle.reset();
         return Refuse();
     }
     return true;

@@ -21,6 +21,23 @@ struct HeldFolder {
     ScopedFileHandle handle;
 };
 
+// Where a file lies: its volume and its index there, the same for every name
+// of it.
+struct FileIdentity {
+    DWORD volumeSerialNumber;
+    DWORD indexHigh;
+    DWORD indexLow;
+};
+
+bool IdentityOf(HANDLE file, FileIdentity* identity);
+
+// Opens the folder at path itself, never a link there nor one it leads
+// through, when it is the folder identity names; held against renaming and
+// deletion by others, and open for its own deletion. Without an identity,
+// when the system resolves it to path itself. False, with the last error set
+// (ERROR_CANT_ACCESS_FILE for another folder), when it is not.
+bool OpenIdentifiedFolder(const wchar_t* path, const FileIdentity* identity, HeldFolder* folder);
+
 // Opens the folder at path following links, as a special folder may be moved
 // on purpose, and shares it fully. False when it cannot be opened or resolved.
 bool OpenFolderFollowingLinks(const wchar_t* path, HeldFolder* folder);
@@ -36,6 +53,9 @@ bool OpenSubfolderUnfollowed(const HeldFolder& parent, const wchar_t* name, Held
 // handle lives nobody can newly open the file without delete sharing. A
 // folder, or a file that resolves elsewhere, is refused (ERROR_CANT_ACCESS_FILE).
 bool OpenFileForDeletion(const HeldFolder& folder, const wchar_t* name, ScopedFileHandle* file);
+
+// As OpenFileForDeletion, for reading its bytes.
+bool OpenFileForReading(const HeldFolder& folder, const wchar_t* name, ScopedFileHandle* file);
 
 // Deletes the file opened by OpenFileForDeletion when its handle is closed:
 // with POSIX semantics where the system offers them, else clearing a

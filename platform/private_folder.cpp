@@ -18,6 +18,7 @@ using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTR
                                               PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
                                               ULONG, PVOID, ULONG);
 using NtStatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
+using ReOpenFileFunction = HANDLE(WINAPI*)(HANDLE, DWORD, DWORD, DWORD);
 
 // The object manager's name of a Win32 path: "\??\" before a full drive
 // path, in place of "\\?\" or "\\.\", and "\??\UNC\" in place of a
@@ -69,14 +70,31 @@ ScopedFileHandle CreatePrivateFolder(const wchar_t* path) {
     // and an open of the name, the folder could be swapped for another. A
     // folder of that name planted before must not be used at all: it would
     // carry its maker's access.
-    const NTSTATUS result =
-        ntCreateFile(&created, FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &status, nullptr,
-                     FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
-                     FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    const NTSTATUS result = ntCreateFile(
+        &created, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &status,
+        nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+        FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (NT_SUCCESS(result)) {
         folder.reset(created);
     } else if (toError != nullptr) {
         SetLastError(toError(result));
     }
     return folder;
+}
+
+bool MakeFilePrivate(HANDLE file) {
+    const auto reopen = SystemFunction<ReOpenFileFunction>(L"kernel32", "ReOpenFile");
+    if (reopen == nullptr) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return false;
+    }
+    const ScopedLocalMemory descriptor = PrivateFolderDescriptor();
+    const ScopedFileHandle writable(reopen(file, WRITE_DAC,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           FILE_FLAG_OPEN_REPARSE_POINT));
+    // The descriptor is marked protected: nothing of the folder the file came
+    // from is inherited any more.
+    return descriptor && writable &&
+           SetKernelObjectSecurity(writable.get(), DACL_SECURITY_INFORMATION, descriptor.get()) !=
+               FALSE;
 }

@@ -14,3 +14,9 @@ ScopedLocalMemory PrivateFolderDescriptor();
 // delete sharing; no handle, with the last error set, when anything of that
 // name already exists.
 ScopedFileHandle CreatePrivateFolder(const wchar_t* path);
+
+// Gives the opened file (DELETE access is enough: it is reopened) the private
+// security, as if it had been made in a private folder: a file renamed there
+// keeps its own, which may let a standard user write it through its full path.
+// False with the last error set.
+bool MakeFilePrivate(HANDLE file);

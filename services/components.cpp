@@ -77,12 +77,13 @@ bool PutNewExecutableInPlace(const ComponentRow& row) {
 }
 
 // A new executable that can never be written (a scanner quarantining it as it
-// lands) leaves the earlier one to protect, moved from the private folder into
-// the install folder, where only administrators write.
+// lands) leaves the earlier one to protect, copied from the private folder into
+// the install folder, where only administrators write, with its security.
 bool PutEarlierExecutableInPlace(const ComponentRow& row) {
     wchar_t installed[kPathChars];
     return ComponentExecutablePath(g_installFolderPath, row.fileName, installed) &&
-           PutEarlierExecutableAt(row.fileName, installed) && EnsureRegisteredAt(row, installed);
+           PutEarlierExecutableIn(row.fileName, g_installFolderPath) &&
+           EnsureRegisteredAt(row, installed);
 }
 
 // The registered file starts as it is, unless an earlier copy of it waits
@@ -309,10 +310,9 @@ void SettleExecutables() {
             DiscardUnplacedExecutable(g_installFolderPath, row.fileName);
         }
         wchar_t registered[kPathChars];
-        earlierNeeded = earlierNeeded ||
-                        (!RunsFromWholeNewExecutable(row) &&
-                         (!RegisteredExecutable(row.serviceName, registered) ||
-                          EarlierExecutableWaits(row.fileName, registered)));
+        earlierNeeded = earlierNeeded || (!RunsFromWholeNewExecutable(row) &&
+                                          (!RegisteredExecutable(row.serviceName, registered) ||
+                                           EarlierExecutableWaits(row.fileName, registered)));
     }
     if (!earlierNeeded) {
         DiscardEarlierExecutables();

@@ -14,9 +14,9 @@ namespace {
 constexpr DWORD kCompareChunkBytes = 16 * 1024;
 
 ScopedFileHandle OpenForReading(const wchar_t* path) {
-    return ScopedFileHandle(CreateFileW(path, GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return ScopedFileHandle(
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
 // The whole of both files, chunk by chunk: a file cut short by a death, or
@@ -44,8 +44,8 @@ bool SameBytes(HANDLE first, HANDLE second) {
     return true;
 }
 
-bool UnplacedPath(const wchar_t* folder, const wchar_t* fileName,
-                  wchar_t (&final)[kPathChars], wchar_t (&unplaced)[kPathChars]) {
+bool UnplacedPath(const wchar_t* folder, const wchar_t* fileName, wchar_t (&final)[kPathChars],
+                  wchar_t (&unplaced)[kPathChars]) {
     if (JoinPath(final, folder, fileName) &&
         FormatText(unplaced, L"%s%s", final, kUnplacedSuffix)) {
         return true;
@@ -80,6 +80,34 @@ bool WriteWhole(const wchar_t* fileName, const wchar_t* target) {
         return false;
     }
     return true;
+}
+
+// One rename: the final name holds the earlier file until it holds the new one.
+bool RenameOverFinal(const wchar_t* unplaced, const wchar_t* final) {
+    return RetryWhileFileInUse([&] {
+        SetFileAttributesW(final, FILE_ATTRIBUTE_NORMAL);
+        return MoveFileExW(unplaced, final, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+               FALSE;
+    });
+}
+
+bool CopyOpenedFile(HANDLE source, HANDLE target) {
+    BYTE chunk[kCompareChunkBytes];
+    DWORD read = 0;
+    LARGE_INTEGER start = {};
+    if (!SetFilePointerEx(source, start, nullptr, FILE_BEGIN)) {
+        return false;
+    }
+    while (ReadFile(source, chunk, sizeof(chunk), &read, nullptr)) {
+        DWORD written = 0;
+        if (read == 0) {
+            return FlushFileBuffers(target) != FALSE;
+        }
+        if (!WriteFile(target, chunk, read, &written, nullptr) || written != read) {
+            return false;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -132,12 +160,27 @@ bool PlaceNewExecutable(const wchar_t* folder, const wchar_t* fileName) {
     if (!IsWholeNewExecutable(unplaced, fileName) && !WriteWhole(fileName, unplaced)) {
         return false;
     }
-    // One rename: the final name holds the earlier file until it holds the new one.
-    return RetryWhileFileInUse([&] {
-        SetFileAttributesW(final, FILE_ATTRIBUTE_NORMAL);
-        return MoveFileExW(unplaced, final, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-               FALSE;
-    });
+    return RenameOverFinal(unplaced, final);
+}
+
+bool PlaceCopyOf(HANDLE source, const wchar_t* folder, const wchar_t* fileName) {
+    wchar_t final[kPathChars];
+    wchar_t unplaced[kPathChars];
+    if (!UnplacedPath(folder, fileName, final, unplaced)) {
+        return false;
+    }
+    // Made afresh in the folder, it takes the folder's inherited security,
+    // whatever the source carries.
+    SetFileAttributesW(unplaced, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(unplaced);
+    {
+        const ScopedFileHandle target(CreateFileW(unplaced, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!target || !CopyOpenedFile(source, target.get())) {
+            return false;
+        }
+    }
+    return RenameOverFinal(unplaced, final);
 }
 
 bool PutWholeExecutableInPlace(const wchar_t* folder, const wchar_t* fileName) {

@@ -4,6 +4,8 @@
 // finds either the earlier file or the whole new one at the registered path.
 #pragma once
 
+#include <windows.h>
+
 #include "platform/text_format.h"
 
 // Appended to the final name while the new file is not in place yet.
@@ -26,6 +28,11 @@ bool WriteUnplacedExecutable(const wchar_t* folder, const wchar_t* fileName);
 // Renames the unplaced file over folder\fileName, written through; writes it
 // first when it is not whole. False with the last error set.
 bool PlaceNewExecutable(const wchar_t* folder, const wchar_t* fileName);
+
+// Copies the opened source under the unplaced name of fileName in folder,
+// flushed, and renames it over the final name, written through. The copy takes
+// the folder's security. False with the last error set.
+bool PlaceCopyOf(HANDLE source, const wchar_t* folder, const wchar_t* fileName);
 
 // folder\fileName whole and new: as it is, or placed. False with the last error.
 bool PutWholeExecutableInPlace(const wchar_t* folder, const wchar_t* fileName);

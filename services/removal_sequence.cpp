@@ -139,67 +139,60 @@ bool HoldOldInstallFolder(const wchar_t* path, HeldInstallFolder* held) {
     return holdsAll;
 }
 
-// A private folder beside the old install folder, on its volume: the held
-// files are renamed into it, so that no program that holds one, maps one or
-// has the folder as its current directory can keep the install folder busy.
-struct AsideFolder {
-    wchar_t path[kPathChars];
-    ScopedFileHandle handle;
-};
+// The private folder the held files are renamed into, so that no program that
+// holds one, maps one or has the folder as its current directory can keep
+// the install folder busy. Where no parent can be renamed or written by a
+// standard user: in the maker folder when that is on the old folder's volume
+// (renames stay on a volume), else at the root of the old folder's volume.
+bool AsideFolderParent(const HeldFolder& oldFolder, wchar_t (&parent)[kPathChars]) {
+    wchar_t maker[kPathChars];
+    HeldFolder makerFolder;
+    FileIdentity oldIdentity;
+    FileIdentity makerIdentity;
+    if (GetMakerFolderPath(maker) && OpenFolderFollowingLinks(maker, &makerFolder) &&
+        IdentityOf(oldFolder.handle.get(), &oldIdentity) &&
+        IdentityOf(makerFolder.handle.get(), &makerIdentity) &&
+        oldIdentity.volumeSerialNumber == makerIdentity.volumeSerialNumber) {
+        return FormatText(parent, L"%s", maker);
+    }
+    if (!GetVolumePathNameW(oldFolder.path, parent, kPathChars)) {
+        return false;
+    }
+    const size_t length = wcslen(parent);
+    if (length > 0 && parent[length - 1] == L'\\') {
+        parent[length - 1] = L'\0';
+    }
+    return true;
+}
 
 // The folder a run that died left listed holds what protects until the new
 // executables run: this run keeps its earlier executables there too.
-bool OpenAdoptedAsideFolder(AsideFolder* aside) {
-    if (!AdoptEarlierExecutables() || !FormatText(aside->path, L"%s", EarlierExecutablesFolder())) {
-        return false;
+bool CreateAsideFolder(const HeldFolder& oldFolder, HeldFolder* aside) {
+    if (AdoptEarlierExecutables()) {
+        if (OpenEarlierExecutablesFolder(aside)) {
+            return true;
+        }
+        // Not the folder a run made: left alone, named in the log, unlisted.
+        DiscardEarlierExecutables();
     }
-    aside->handle.reset(CreateFileW(aside->path, FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr));
-    BY_HANDLE_FILE_INFORMATION information;
-    return aside->handle && GetFileInformationByHandle(aside->handle.get(), &information) &&
-           (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-}
-
-bool CreateAsideFolder(const wchar_t* oldInstallFolder, AsideFolder* aside) {
-    if (OpenAdoptedAsideFolder(aside)) {
-        return true;
-    }
-    aside->handle.reset();
     wchar_t parent[kPathChars];
-    if (!ParentFolder(oldInstallFolder, parent) ||
-        GetTempFileNameW(parent, kAsideFolderPrefix, 0, aside->path) == 0) {
-        return false;
-    }
-    // The name was made unique as a file; the folder takes its place or nothing.
-    DeleteFileW(aside->path);
-    aside->handle = CreatePrivateFolder(aside->path);
-    if (aside->handle) {
-        KeepEarlierExecutables(aside->path);
-    }
-    return aside->handle.valid();
+    return AsideFolderParent(oldFolder, parent) && MakeEarlierExecutablesFolder(parent, aside);
 }
 
 // A scanner may map a file for a moment, as it may open one: waited for as
 // long as the other in-use files, within one wait for all of them. What still
-// cannot go (a loaded library) goes at the next restart, under its name in the
-// aside folder: the original name is the new file's by then.
-void DeleteAsideOrAtRestart(const AsideFolder& aside, HANDLE file, const wchar_t* name,
-                            const RetryBudget& budget) {
-    wchar_t path[kPathChars];
-    if (!RetryWithin(budget, {ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED},
-                     [file] { return DeleteOpenedFile(file); }) &&
-        JoinPath(path, aside.path, name)) {
-        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    }
+// cannot go (a loaded library) waits under its number in the aside folder,
+// which stays listed until a run can empty it.
+void DeleteAside(HANDLE file, const RetryBudget& budget) {
+    RetryWithin(budget, {ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED},
+                [file] { return DeleteOpenedFile(file); });
 }
 
 // Each held file leaves the install folder by a rename through its handle,
 // which needs nobody's cooperation, and is deleted where it lands, but for the
 // services' executables, kept under their names until the new ones run. Only
 // a file that can be neither renamed nor deleted fails, naming it.
-bool MoveOldFilesAside(HeldInstallFolder* held, const AsideFolder& aside) {
+bool MoveOldFilesAside(HeldInstallFolder* held, const HeldFolder& aside) {
     const RetryBudget budget;
     for (size_t index = 0; index < held->count; ++index) {
         // Kept where it was: an executable the new one has replaced.
@@ -214,8 +207,11 @@ bool MoveOldFilesAside(HeldInstallFolder* held, const AsideFolder& aside) {
             wcscpy_s(asideName, held->names[index]);
         }
         if (MoveOpenedFileInto(file, aside.handle.get(), asideName)) {
-            if (!kept) {
-                DeleteAsideOrAtRestart(aside, file, asideName, budget);
+            // A kept executable takes the folder's security: its own may let a
+            // standard user write it through its full path. One that cannot
+            // is not kept.
+            if (!kept || !MakeFilePrivate(file)) {
+                DeleteAside(file, budget);
             }
         } else if (!DeleteOpenedFile(file)) {
             const DWORD error = GetLastError();
@@ -230,7 +226,7 @@ bool MoveOldFilesAside(HeldInstallFolder* held, const AsideFolder& aside) {
 }
 
 // FILE_ID_INFO, which the toolchain's headers give only for Windows 8 and later.
-struct FileIdentity {
+struct FileIdInfo {
     ULONGLONG volumeSerialNumber;
     BYTE fileId[16];
 };
@@ -241,8 +237,8 @@ enum class Sameness { kSame, kDifferent, kUnknown };
 // The 64-bit index is not unique on ReFS; the 128-bit identity is, where the
 // system has it (Windows 8 and later).
 Sameness CompareFiles(HANDLE first, HANDLE second) {
-    FileIdentity firstId;
-    FileIdentity secondId;
+    FileIdInfo firstId;
+    FileIdInfo secondId;
     if (GetFileInformationByHandleEx(first, kFileIdInfo, &firstId, sizeof(firstId)) &&
         GetFileInformationByHandleEx(second, kFileIdInfo, &secondId, sizeof(secondId))) {
         return firstId.volumeSerialNumber == secondId.volumeSerialNumber &&
@@ -389,7 +385,7 @@ bool IsUpgrade() {
 // then the new one takes its name in one rename. Beside another folder the new
 // ones are placed and the registrations pointed at them before anything of
 // the old folder moves.
-bool PutNewExecutablesInPlace(HeldInstallFolder* held, const AsideFolder& aside, bool elsewhere,
+bool PutNewExecutablesInPlace(HeldInstallFolder* held, const HeldFolder& aside, bool elsewhere,
                               const wchar_t* productFolder) {
     if (!IsUpgrade()) {
         return true;
@@ -414,16 +410,17 @@ bool RunRemovalSequence(const RemovalContext& context, bool (*beforeFirstStop)()
     // be started again.
     HeldInstallFolder oldFolder;
     ScopedRegistryKey uninstallRoot;
-    AsideFolder aside;
+    HeldFolder aside;
     if (!HoldOldInstallFolder(context.oldInstallFolder, &oldFolder) ||
         !HoldUninstallRoot(context.uninstallKeyName, &uninstallRoot)) {
         return false;
     }
-    if (oldFolder.count > 0 && !CreateAsideFolder(context.oldInstallFolder, &aside)) {
-        LogFolderRefusal(context.oldInstallFolder, nullptr);
+    // The aside folder after the caller's folders: the maker folder is its place.
+    if (beforeFirstStop != nullptr && !beforeFirstStop()) {
         return false;
     }
-    if (beforeFirstStop != nullptr && !beforeFirstStop()) {
+    if (oldFolder.count > 0 && !CreateAsideFolder(oldFolder.folder, &aside)) {
+        LogFolderRefusal(context.oldInstallFolder, nullptr);
         return false;
     }
     // Emptied and kept when the installation reuses it: a program whose
@@ -433,7 +430,8 @@ bool RunRemovalSequence(const RemovalContext& context, bool (*beforeFirstStop)()
     wchar_t productFolder[kPathChars] = L"";
     const bool elsewhere = IsAnotherFolderThanTheInstallation(oldFolder.folder, productFolder);
     const bool stopped = StopComponents();
-    const bool placed = stopped && PutNewExecutablesInPlace(&oldFolder, aside, elsewhere, productFolder);
+    const bool placed =
+        stopped && PutNewExecutablesInPlace(&oldFolder, aside, elsewhere, productFolder);
     const bool moved = placed && MoveOldFilesAside(&oldFolder, aside);
     if (moved) {
         ForgetOldExecutables();

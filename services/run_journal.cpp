@@ -12,6 +12,7 @@ namespace {
 
 constexpr wchar_t kJournalValue[] = L"SetupStoppedServices";
 constexpr wchar_t kAsideFolderValue[] = L"SetupAsideFolder";
+constexpr wchar_t kAsideFolderIdentityValue[] = L"SetupAsideFolderId";
 // Every name with its terminator, and the list's own.
 constexpr size_t kJournalChars = kDependentCapacity * kNameChars + 1;
 
@@ -29,6 +30,16 @@ void DeleteJournalValue(const wchar_t* name) {
     const ScopedRegistryKey key = OpenSettingsKey(KEY_SET_VALUE);
     if (key) {
         RegDeleteValueW(key.get(), name);
+    }
+}
+
+// Flushed: the next run, after a restart too, relies on it.
+void WriteFlushed(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+    RegistryKey key;
+    if (key.CreateProductKey(HKEY_LOCAL_MACHINE) &&
+        RegSetValueExW(key.Key(), name, 0, type, static_cast<const BYTE*>(data), bytes) ==
+            ERROR_SUCCESS) {
+        RegFlushKey(key.Key());
     }
 }
 
@@ -52,10 +63,6 @@ void WriteDependentJournal(const DependentList& list) {
         DeleteJournalValue(kJournalValue);
         return;
     }
-    RegistryKey key;
-    if (!key.CreateProductKey(HKEY_LOCAL_MACHINE)) {
-        return;
-    }
     wchar_t text[kJournalChars];
     size_t length = 0;
     for (size_t index = 0; index < list.count; ++index) {
@@ -63,12 +70,7 @@ void WriteDependentJournal(const DependentList& list) {
         length += wcslen(list.names[index]) + 1;
     }
     text[length++] = L'\0';
-    // Flushed: the next run, after a restart too, relies on it.
-    if (RegSetValueExW(key.Key(), kJournalValue, 0, REG_MULTI_SZ,
-                       reinterpret_cast<const BYTE*>(text),
-                       static_cast<DWORD>(length * sizeof(wchar_t))) == ERROR_SUCCESS) {
-        RegFlushKey(key.Key());
-    }
+    WriteFlushed(kJournalValue, REG_MULTI_SZ, text, static_cast<DWORD>(length * sizeof(wchar_t)));
 }
 
 void ReadDependentJournal(DependentList* list) {
@@ -90,29 +92,35 @@ void ReadDependentJournal(DependentList* list) {
 }
 
 void WriteAsideFolderJournal(const wchar_t* folder) {
+    DeleteJournalValue(kAsideFolderIdentityValue);
     if (folder[0] == L'\0') {
         DeleteJournalValue(kAsideFolderValue);
         return;
     }
-    RegistryKey key;
-    if (key.CreateProductKey(HKEY_LOCAL_MACHINE)) {
-        if (RegSetValueExW(key.Key(), kAsideFolderValue, 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(folder),
-                           static_cast<DWORD>((wcslen(folder) + 1) * sizeof(wchar_t))) ==
-            ERROR_SUCCESS) {
-            RegFlushKey(key.Key());
-        }
-    }
+    WriteFlushed(kAsideFolderValue, REG_SZ, folder,
+                 static_cast<DWORD>((wcslen(folder) + 1) * sizeof(wchar_t)));
 }
 
-bool ReadAsideFolderJournal(wchar_t (&folder)[kPathChars]) {
+void WriteAsideFolderIdentity(const FileIdentity& identity) {
+    WriteFlushed(kAsideFolderIdentityValue, REG_BINARY, &identity, sizeof(identity));
+}
+
+bool ReadAsideFolderJournal(wchar_t (&folder)[kPathChars], FileIdentity* identity,
+                            bool* identified) {
     const ScopedRegistryKey key = OpenSettingsKey(KEY_QUERY_VALUE);
     // One terminator beyond what is read: a value written without its own still ends.
     wchar_t text[kPathChars + 1] = {};
     DWORD type = 0;
     DWORD bytes = kPathChars * sizeof(wchar_t);
-    return key &&
-           RegQueryValueExW(key.get(), kAsideFolderValue, nullptr, &type,
-                            reinterpret_cast<BYTE*>(text), &bytes) == ERROR_SUCCESS &&
-           type == REG_SZ && text[0] != L'\0' && FormatText(folder, L"%s", text);
+    if (!key ||
+        RegQueryValueExW(key.get(), kAsideFolderValue, nullptr, &type,
+                         reinterpret_cast<BYTE*>(text), &bytes) != ERROR_SUCCESS ||
+        type != REG_SZ || text[0] == L'\0' || !FormatText(folder, L"%s", text)) {
+        return false;
+    }
+    bytes = sizeof(*identity);
+    *identified = RegQueryValueExW(key.get(), kAsideFolderIdentityValue, nullptr, &type,
+                                   reinterpret_cast<BYTE*>(identity), &bytes) == ERROR_SUCCESS &&
+                  type == REG_BINARY && bytes == sizeof(*identity);
+    return true;
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 
+#include "platform/link_guard.h"
 #include "platform/text_format.h"
 
 constexpr size_t kDependentCapacity = 16;
@@ -27,8 +28,14 @@ void WriteDependentJournal(const DependentList& list);
 // Adds the names an earlier run left in the journal.
 void ReadDependentJournal(DependentList* list);
 
-// Lists the folder; an empty path deletes the value.
+// Lists the folder, before it is made, without an identity; an empty path
+// deletes both values.
 void WriteAsideFolderJournal(const wchar_t* folder);
 
+// Records the identity of the listed folder, once it is made.
+void WriteAsideFolderIdentity(const FileIdentity& identity);
+
 // The folder an earlier run left listed; false when there is none.
-bool ReadAsideFolderJournal(wchar_t (&folder)[kPathChars]);
+// *identified tells whether its identity was recorded, in *identity.
+bool ReadAsideFolderJournal(wchar_t (&folder)[kPathChars], FileIdentity* identity,
+                            bool* identified);

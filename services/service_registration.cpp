@@ -130,8 +130,7 @@ bool FlushRegistration(const wchar_t* serviceName) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
-    LONG status =
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, key.receive());
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, key.receive());
     if (status == ERROR_SUCCESS) {
         status = RegFlushKey(key.get());
     }

@@ -119,19 +119,19 @@ class PreviousInstallationTest : public ProductStateTest {
         if (reused) {
             EXPECT_TRUE(ListFiles(folder).empty());
         }
-        // The earlier service executables wait aside until the run ends.
-        WIN32_FIND_DATAW aside;
-        const std::wstring parent = folder.substr(0, folder.rfind(L'\\'));
-        if (ScopedFindHandle(FindFirstFileW((parent + L"\\pvo*").c_str(), &aside))) {
-            std::vector<std::wstring> kept = ListFiles(parent + L"\\" + aside.cFileName);
+        // The earlier service executables wait aside, where the journal
+        // lists them, until the run ends.
+        const std::wstring aside =
+            ReadValue(HKEY_LOCAL_MACHINE, kSettingsKey, L"SetupAsideFolder").text;
+        if (!aside.empty()) {
+            std::vector<std::wstring> kept = ListFiles(aside);
             std::sort(kept.begin(), kept.end());
             EXPECT_EQ(
                 (std::vector<std::wstring>{L"Portvane_DService.exe", L"Portvane_PService.exe"}),
                 kept);
         }
         DiscardEarlierExecutables();
-        EXPECT_FALSE(ScopedFindHandle(FindFirstFileW((parent + L"\\pvo*").c_str(), &aside)))
-            << "left aside";
+        EXPECT_FALSE(!aside.empty() && PathExists(aside)) << "left aside";
         for (const wchar_t* service : {kPService, kDService}) {
             EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), QueryService(service).currentState);
         }

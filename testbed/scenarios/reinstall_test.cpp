@@ -1,6 +1,8 @@
 // Running the setup again over a running installation that it made itself:
 // the earlier one is removed and the product installed afresh. The two runs
 // also close the completion page the two ways that must start nothing.
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -571,6 +573,54 @@ bool IsWholeServiceExecutable(const std::wstring& path) {
     return !bytes.empty() && bytes == FileBytes(packed);
 }
 
+// Whether the file's access list lets a standard user change it.
+bool GrantsAStandardUserWrite(const std::wstring& path) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return true;
+    }
+    const ScopedLocalMemory owned(descriptor);
+    const DWORD writes = FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | DELETE |
+                         GENERIC_WRITE | GENERIC_ALL;
+    for (DWORD index = 0; dacl != nullptr && index < dacl->AceCount; ++index) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!GetAce(dacl, index, reinterpret_cast<void**>(&ace)) ||
+            ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (ace->Mask & writes) == 0) {
+            continue;
+        }
+        for (const wchar_t* user : {L"S-1-1-0", L"S-1-5-11", L"S-1-5-32-545", L"S-1-5-4"}) {
+            PSID sid = nullptr;
+            ConvertStringSidToSidW(user, &sid);
+            const ScopedLocalMemory ownedSid(sid);
+            if (EqualSid(sid, &ace->SidStart)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// As a folder under a drive's root hands its files down: Users may change
+// them (Wine keeps, of the three, only the grant to Everyone).
+void LetUsersWrite(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1301bf;;;BU)(A;;0x1301bf;;;AU)(A;;0x1301bf;;;WD)",
+        SDDL_REVISION_1, &descriptor, nullptr));
+    const ScopedLocalMemory owned(descriptor);
+    ASSERT_TRUE(SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor));
+    ASSERT_TRUE(GrantsAStandardUserWrite(path)) << path;
+}
+
+void LetUsersWriteTheOldServiceExecutables(FieldScenario&) {
+    for (const wchar_t* service : {kPService, kDService}) {
+        const std::wstring command = QueryService(service).binaryPath;
+        ASSERT_NO_FATAL_FAILURE(LetUsersWrite(command.substr(1, command.size() - 2)));
+    }
+}
+
 // What a run that died leaves: the first service stopped, its earlier
 // executable listed in a private folder aside, and, when torn, only half of it
 // at its path, as a copy ended half way leaves it.
@@ -581,16 +631,18 @@ void DieLeavingTheFirstExecutableAside(bool torn) {
     ASSERT_TRUE(CreateDirectoryW(aside.c_str(), nullptr));
     ASSERT_TRUE(CopyFileW(installed.c_str(), (aside + L"\\Portvane_PService.exe").c_str(), TRUE));
     if (torn) {
+        // Put back in the product folder, it must not let Users write it there.
+        ASSERT_NO_FATAL_FAILURE(LetUsersWrite(aside + L"\\Portvane_PService.exe"));
         const std::string bytes = FileBytes(installed);
-        ScopedFileHandle file(CreateFileW(installed.c_str(), GENERIC_WRITE, 0, nullptr,
-                                          CREATE_ALWAYS, 0, nullptr));
+        ScopedFileHandle file(
+            CreateFileW(installed.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         DWORD written = 0;
         ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size() / 2),
                               &written, nullptr));
     }
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"SetupAsideFolder",
-                                             REG_SZ, aside.c_str(),
-                                             static_cast<DWORD>((aside.size() + 1) * 2)));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"SetupAsideFolder", REG_SZ,
+                              aside.c_str(), static_cast<DWORD>((aside.size() + 1) * 2)));
 }
 
 void DieLeavingTheFirstExecutableAside(FieldScenario&) {
@@ -660,7 +712,7 @@ const InjectedFault kInjectedFaults[] = {
      nullptr, nullptr, FirstExecutableNotCopiedLines, L"product-folder", L"persist", kFailedTitle,
      DieLeavingTheFirstExecutableAside},
     // ... and torn at its path, as a copy ended half way leaves it: the
-    // earlier one is put back in its place.
+    // earlier one is put back in its place, with the product folder's security.
     {"ServiceExecutableNeverWrittenOverATornOne", L"CopyFileW", L"\\Portvane_PService.exe.new",
      nullptr, nullptr, FirstExecutableNotCopiedLines, L"product-folder", L"persist", kFailedTitle,
      DieTearingTheFirstExecutable},
@@ -676,10 +728,12 @@ const InjectedFault kInjectedFaults[] = {
     // user holds both services: the registration is kept, not deleted.
     {"OptionalSettingUnreadableWhileAUserHoldsTheServices", L"QueryServiceConfig2W", L"1", nullptr,
      nullptr, nullptr, L"product-folder", L"fail", kDoneTitle, HoldBothServicesOpen},
-    // Killed just after the other folder went (its parent's removal): no
-    // registration names the folder that anyone may make again.
+    // Killed just after the other folder went (its parent's removal), its
+    // service executables writable by Users: no registration names the folder
+    // that anyone may make again, and those kept aside take its security.
     {"KilledRightAfterTheOtherFolderWent", L"RemoveDirectoryW", L"\\Apps", L"RemoveDirectoryW",
-     L"SHGetSpecialFolderPathW", nullptr, L"other-folder", L"kill"},
+     L"SHGetSpecialFolderPathW", nullptr, L"other-folder", L"kill", kFailedTitle,
+     LetUsersWriteTheOldServiceExecutables},
     // Killed between the stops of two dependents, just after the second was
     // listed: the next run starts both.
     {"KilledBetweenTheStopsOfTwoDependents", L"OpenSCManagerW", nullptr, L"RegSetValueExW", nullptr,
@@ -788,6 +842,47 @@ TEST_F(FieldSituationScenario, UnwritableShortcutIsNamedAndTheNextRunReplacesIt)
     ASSERT_TRUE(RunUnix("chattr", "-i", link));
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     ExpectWholeRunningInstallation();
+}
+
+// A run killed at the first stop leaves its private folder listed; that
+// folder's place is then taken by a link to an administrator's folder, as a
+// junction would be where a standard user could rename a parent. The next
+// run reaches nothing through it, and installs.
+TEST_F(FieldSituationScenario, LinkInPlaceOfTheListedPrivateFolderIsLeftAlone) {
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    std::vector<LoggedCall> calls;
+    ASSERT_NO_FATAL_FAILURE(UpgradeUnderInjector(L"count", kDoneTitle, &calls));
+    CloseAndExpectExit();
+    const auto stop = std::find_if(calls.begin(), calls.end(), [](const LoggedCall& call) {
+        return call.function == L"ControlService";
+    });
+    ASSERT_NE(calls.end(), stop);
+    const std::wstring plan = L"kill:" + std::to_wstring(stop->number);
+    ASSERT_NO_FATAL_FAILURE(
+        StartWizard([&] { return LaunchSetupUnderInjector(plan, L"C:\\portvane-calls.log"); }));
+    ASSERT_NO_FATAL_FAILURE(WalkForward(2));
+    ASSERT_TRUE(Click(wizard_, IDC_NEXT));
+    EXPECT_EQ(250u, WaitForExit(setup_, kInstallTimeoutMs));
+    stagingBefore_ = StagingFolders();
+    const std::wstring aside =
+        ReadValue(HKEY_LOCAL_MACHINE, kSettingsKey, L"SetupAsideFolder").text;
+    ASSERT_FALSE(aside.empty());
+    const std::wstring victim = L"C:\\Victim";
+    const std::vector<std::wstring> files = {L"Portvane_PService.exe", L"a.txt", L"b.txt"};
+    ASSERT_TRUE(CreateDirectoryW(victim.c_str(), nullptr));
+    for (const std::wstring& file : files) {
+        ASSERT_TRUE(ScopedFileHandle(CreateFileW((victim + L"\\" + file).c_str(), GENERIC_WRITE, 0,
+                                                 nullptr, CREATE_NEW, 0, nullptr))
+                        .valid());
+    }
+    ASSERT_TRUE(MoveFileExW(aside.c_str(), (aside + L".moved").c_str(), 0));
+    ASSERT_TRUE(RunUnix("ln", "-s", victim, aside));
+    ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
+    ExpectWholeRunningInstallation();
+    EXPECT_EQ(files, ListFiles(victim));
+    EXPECT_TRUE(RunUnix("rm", "-f", aside));
+    DeleteTree(aside + L".moved");
+    DeleteTree(victim);
 }
 
 // A copy that fails after the services stopped (an old file locked beyond
@@ -947,9 +1042,16 @@ TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunIn
         const std::wstring command = QueryService(service).binaryPath;
         const std::wstring path = command.substr(1, command.size() - 2);
         EXPECT_TRUE(IsWholeServiceExecutable(path)) << command;
+        EXPECT_FALSE(GrantsAStandardUserWrite(path)) << command;
         if (!killed) {
             EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING)) << service;
         }
+    }
+    const std::wstring aside =
+        ReadValue(HKEY_LOCAL_MACHINE, kSettingsKey, L"SetupAsideFolder").text;
+    for (const std::wstring& kept :
+         aside.empty() ? std::vector<std::wstring>() : ListFiles(aside)) {
+        EXPECT_FALSE(GrantsAStandardUserWrite(aside + L"\\" + kept)) << kept;
     }
     ASSERT_NO_FATAL_FAILURE(InstallThroughTheWizard(false));
     ExpectWholeRunningInstallation();
