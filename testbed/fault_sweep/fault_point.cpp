@@ -278,6 +278,7 @@ int RunUntilPowerCut(const std::wstring& plan, const std::wstring& situation,
         return kNotHealed;
     }
     Install(setup);
+    RecordServicesMarkedForDeletion(logPath + L".marked");
     return 0;
 }
 
@@ -287,24 +288,33 @@ int CheckAfterRestart(const std::wstring& plan, const std::wstring& situation,
                       const std::wstring& logPath) {
     const std::wstring name =
         L"point restart" + plan.substr(plan.find(L':')) + L" " + situation + L"\t";
+    const std::wstring deleted = DeleteServicesMarkedBeforeRestart(logPath + L".marked");
     const bool trayEnded = EndTrayStartedAtLogon();
     std::wstring running;
     std::wstring notRunning;
+    std::wstring excepted;
     for (const wchar_t* service : {kPService, kDService}) {
         const std::wstring why = NotRunningWhole(service, logPath + L".earlier");
         if (why.empty()) {
             running += (running.empty() ? L"" : L"+") + std::wstring(service);
-        } else {
-            notRunning += (notRunning.empty() ? L"" : L"; ") + std::wstring(service) + L" " + why;
+            continue;
         }
+        // An administrator's deletion that setup had not yet replaced by a new
+        // registration: nothing setup could do, as for the other kinds' exceptions.
+        std::wstring& list = deleted.find(service) != std::wstring::npos ? excepted : notRunning;
+        list += (list.empty() ? L"" : L"; ") + std::wstring(service) + L" " + why;
     }
+    const std::wstring verdict =
+        !notRunning.empty() ? L"NOT RUNNING AFTER RESTART (" + notRunning + L")"
+        : !excepted.empty() ? L"excepted: deleted by an administrator before the upgrade, "
+                              L"not registered again when the power went (" +
+                                  excepted + L")"
+                            : L"kept";
     const std::wstring healing = HealingRun(situation, logPath);
     Print(name + Named(MarkedCall(logPath)) + L"\trestarted, " +
           std::to_wstring(UnflushedFileCount(logPath + L".unflushed")) + L" files unflushed" +
           (trayEnded ? L", tray ended" : L"") + L"\trunning " +
-          (running.empty() ? L"none" : running) + L"\t" +
-          (notRunning.empty() ? L"kept" : L"NOT RUNNING AFTER RESTART (" + notRunning + L")") +
-          healing);
+          (running.empty() ? L"none" : running) + L"\t" + verdict + healing);
     return (notRunning.empty() ? 0 : kLeftNoService) | (healing.empty() ? 0 : kNotHealed);
 }
 

@@ -101,6 +101,34 @@ void PrepareRestart(const std::wstring& recordPath) {
                     static_cast<DWORD>((tray.size() + 1) * sizeof(wchar_t)));
 }
 
+void RecordServicesMarkedForDeletion(const std::wstring& markedPath) {
+    std::wstring marked;
+    ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    for (const wchar_t* name : {kPService, kDService}) {
+        ScopedServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_CHANGE_CONFIG));
+        // A change of nothing fails so only on a service marked for deletion.
+        if (service &&
+            !ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                  SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                  nullptr, nullptr) &&
+            GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE) {
+            marked += std::wstring(name) + L"\n";
+        }
+    }
+    WriteRecord(markedPath, marked);
+}
+
+std::wstring DeleteServicesMarkedBeforeRestart(const std::wstring& markedPath) {
+    const std::string bytes = FileBytes(markedPath);
+    const std::wstring marked(reinterpret_cast<const wchar_t*>(bytes.data()),
+                              bytes.size() / sizeof(wchar_t));
+    std::wistringstream names(marked);
+    for (std::wstring name; std::getline(names, name);) {
+        DeleteServiceIfPresent(name.c_str());
+    }
+    return marked;
+}
+
 int UnflushedFileCount(const std::wstring& listPath) {
     const std::string list = FileBytes(listPath);
     return static_cast<int>(std::count(list.begin(), list.end(), '\n'));

@@ -11,6 +11,15 @@
 // from, with a digest of its bytes, kept in the file at recordPath.
 void PrepareRestart(const std::wstring& recordPath);
 
+// After the setup died: the product services marked for deletion then (a
+// handle still open), which Windows deletes as it boots and Wine keeps, kept
+// in the file at markedPath.
+void RecordServicesMarkedForDeletion(const std::wstring& markedPath);
+
+// After the restart: deletes those services, as Windows's boot would have;
+// their names, each followed by a line feed.
+std::wstring DeleteServicesMarkedBeforeRestart(const std::wstring& markedPath);
+
 // The files the fault injector listed as unflushed when it killed the setup.
 int UnflushedFileCount(const std::wstring& listPath);
 
