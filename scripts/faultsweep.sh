@@ -1,22 +1,31 @@
 #!/usr/bin/env bash
 # The fault sweep: each system call that an upgrade's install worker makes,
-# failed once, failed for good, and the setup killed at it, in turn, each time
-# over a whole running installation in a situation (testbed/fault_sweep/situations.cpp),
+# failed once, failed for good, the setup killed at it, and the setup killed
+# at it by a power cut followed by a restart, in turn, each time over a whole
+# running installation in a situation (testbed/fault_sweep/situations.cpp),
 # followed by one more run, answered as Windows answers, that must heal it.
 #
 #   scripts/faultsweep.sh [--situation NAME|all]... [--sample K]
-#       [--only N[:fail|:persist|:kill]] [--slots S] [--in-slot]
+#       [--only N[:fail|:persist|:kill|:restart]] [--slots S] [--in-slot]
 #
 # --situation  the situations to sweep (repeatable; by default product-folder),
 #              each counted on its own.
 # --sample K   K points spread evenly over the situations, and in each over
-#              its counted calls and the three kinds; --only N the three kinds
+#              its counted calls and the four kinds; --only N the four kinds
 #              of call N (or the one given) in each situation.
 # --in-slot    in the Wine slot the environment names (as CTest's tests run),
 #              without installing or building.
-# Exits 0 when every point healed, no failed call left a service stopped and
-# no completion page showed with a service down (testbed/fault_sweep/fault_point.cpp holds
-# the promise and its exceptions).
+# A restart point kills the setup at the call; the data of every file it wrote
+# since its last flush is lost (the file keeps its name and size, its bytes
+# read as zeros); every process of the prefix ends and the prefix boots again
+# (pending renames and deletes done, auto-start services started, the Run keys
+# run: the tray program starts, and is ended before the next setup). Before any
+# setup runs, both product services must run from a whole executable in the
+# product folder, or where they ran before the upgrade, as it was then.
+# Exits 0 when every point healed, no failed call left a service stopped, no
+# completion page showed with a service down, and both services ran after
+# every restart (testbed/fault_sweep/fault_point.cpp holds the promise and its
+# exceptions).
 # shellcheck disable=SC2317 # functions called through in_slot_run
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
@@ -34,7 +43,7 @@ while (($#)); do
     shift
 done
 ((${#situations[@]})) || situations=(product-folder)
-kinds=(fail persist kill)
+kinds=(fail persist kill restart)
 
 export PORTVANE_BUILD_DIR="${PORTVANE_BUILD_DIR:-$PWD/build/windows}"
 point_exe="$PORTVANE_BUILD_DIR/testbed/fault_point.exe"
@@ -52,6 +61,46 @@ fault_point() {
     return "$status"
 }
 
+# The machine restarted after a power cut at a restart point: every process
+# of the prefix ended; the data the setup left unflushed lost, each file in
+# the injector's list found by its index (the inode) under any name the setup
+# gave it; then the prefix boots again. "wineboot -r" does the pending renames
+# and deletes and starts the auto-start services but skips the Run keys, which
+# a plain "wineboot" runs, as the logon does. The slot's persistent server
+# comes back first, and every Wine process starts with its output to nothing
+# (the services it starts would hold a captured pipe).
+restart_machine() {
+    local list="$WINEPREFIX/drive_c/fault-point.log.unflushed" index names name file size
+    wineserver -k </dev/null >/dev/null 2>&1
+    while IFS=$'\t' read -r index names; do
+        IFS=$'\t' read -ra names <<<"$names"
+        for name in "${names[@]}"; do
+            file="$WINEPREFIX/drive_c/${name#[Cc]:\\}"
+            file="${file//\\//}"
+            [[ -f "$file" && "$(stat -c %i "$file")" == "$index" ]] || continue
+            size=$(stat -c %s "$file")
+            truncate -s 0 "$file" && truncate -s "$size" "$file"
+            break
+        done
+    done < <(cat "$list" 2>/dev/null)
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine wineboot -r </dev/null >/dev/null 2>&1
+    wine wineboot </dev/null >/dev/null 2>&1
+}
+
+# One point, KIND:N SITUATION; a restart point in two halves around the restart.
+run_point() {
+    local log='C:\fault-point.log'
+    if [[ "$1" != restart:* ]]; then
+        fault_point "$1" "$2" "$log"
+        return
+    fi
+    rm -f "$WINEPREFIX/drive_c/fault-point.log.unflushed"
+    fault_point "$1" "$2" "$log" || return
+    restart_machine
+    fault_point "restarted:${1#restart:}" "$2" "$log"
+}
+
 # Runs the points given (KIND:N:SITUATION), each over a whole running
 # installation: made afresh first and after a point that did not heal. One
 # line a point.
@@ -59,7 +108,7 @@ run_points() {
     local point
     fault_point install >/dev/null || fault_point install || return 1
     for point in "$@"; do
-        fault_point "${point%:*}" "${point##*:}" 'C:\fault-point.log'
+        run_point "${point%:*}" "${point##*:}"
         (($? & 2)) && fault_point install >/dev/null
     done
 }
@@ -72,11 +121,11 @@ select_points() {
             printf "%s:$only:$situation\n" "${kinds[@]}"
     elif ((sample > 0)); then
         # Every S-th of the K points, S the situations; the kinds turn from
-        # situation to situation, so that a few points cover all three.
+        # situation to situation, so that a few points cover all four.
         count=$(((sample - index + ${#situations[@]} - 1) / ${#situations[@]}))
         for ((point = 0; point < count; point++)); do
             number=$(((2 * point + 1) * calls / (2 * count) + 1))
-            echo "${kinds[(point + index) % 3]}:$number:$situation"
+            echo "${kinds[(point + index) % ${#kinds[@]}]}:$number:$situation"
         done
     else
         for ((number = 1; number <= calls; number++)); do
@@ -112,18 +161,20 @@ points_of_counts() {
 
 # The closing line of the point lines in file LINES, after PREFIX.
 closing_line() {
-    local lines="$1" prefix="$2" total failed persisted unhealed unmade
+    local lines="$1" prefix="$2" total failed persisted unhealed unmade restarted
     total=$(grep -c '^point ' "$lines")
     # A completion page that lies counts with the failures of its kind.
     failed=$(grep -cE '^point (fail|kill):.*(LEFT NO SERVICE|COMPLETION LIED)' "$lines")
     persisted=$(grep -cE '^point persist:.*(LEFT NO SERVICE|COMPLETION LIED)' "$lines")
     unhealed=$(grep -c 'NOT HEALED' "$lines")
     unmade=$(grep -c 'SITUATION NOT MADE' "$lines")
+    restarted=$(grep -c 'NOT RUNNING AFTER RESTART' "$lines")
     ((unmade == 0)) || echo "${prefix}situations not made: $unmade"
     echo "${prefix}fault points: $total, failed calls leaving no service: $failed," \
         "persistent failures leaving no service: $persisted," \
-        "not healed by one more run: $unhealed"
-    ((total > 0 && failed == 0 && persisted == 0 && unhealed == 0 && unmade == 0))
+        "not healed by one more run: $unhealed, not running after a restart: $restarted"
+    ((total > 0 && failed == 0 && persisted == 0 && unhealed == 0 && unmade == 0 &&
+        restarted == 0))
 }
 
 summarize() {
@@ -172,7 +223,7 @@ else
     # situations) know beforehand.
     known=0
     [[ -n "$only" ]] && ! ((all)) && known=${#situations[@]}
-    [[ -n "$only" && "$only" != *:* ]] && known=$((known * 3))
+    [[ -n "$only" && "$only" != *:* ]] && known=$((known * ${#kinds[@]}))
     ((sample > 0)) && known=$sample
     ((known > 0 && known < slots)) && slots=$known
     testbed_start_slots "$slots" || exit 1

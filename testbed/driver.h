@@ -25,7 +25,8 @@ SetupProcess LaunchSetup();
 // wizard shows. plan: "count" numbers and logs every system call of the install
 // worker into logPath (replaced), "fail:N" also makes call N fail,
 // "persist:N" makes it fail and every later call of the same function on the
-// same argument (as the log names it), "kill:N" ends the setup at call N.
+// same argument (as the log names it), "kill:N" ends the setup at call N,
+// "restart:N" too, listing the files it left unflushed beside the log first.
 // Where Wine answers less than Windows, the injector answers the worker as
 // Windows does, unless the caller set PORTVANE_WINDOWS_ANSWERS=0 before the
 // launch. No process when the injection failed.

@@ -2,10 +2,13 @@
 // its wizard is up (never shipped). It replaces the exe's imports of the install
 // worker's system calls, and what the exe looks up with GetProcAddress, with
 // wrappers that number and log each call of the worker thread and, as the plan
-// in PORTVANE_FAULTS says ("count", "fail:N", "persist:N", "kill:N"), fail call
-// N, fail it and every later call of its function on its argument, or end the
-// process at it. The log (PORTVANE_FAULT_LOG) has one UTF-8 line a call:
-// number, function, argument, result, last error, and "failed" or "killed".
+// in PORTVANE_FAULTS says ("count", "fail:N", "persist:N", "kill:N",
+// "restart:N"), fail call N, fail it and every later call of its function on
+// its argument, or end the process at it; at a restart point it first writes
+// the files whose data a power cut would lose beside the log, with
+// ".unflushed" appended (testbed/fault_sweep/unflushed_files.h). The log
+// (PORTVANE_FAULT_LOG) has one UTF-8 line a call: number, function, argument,
+// result, last error, and "failed" or "killed".
 // A call that is not failed, on any thread, gets the answer of
 // testbed/answers/windows_answers.cpp where Wine answers less than Windows, unless
 // PORTVANE_WINDOWS_ANSWERS is 0.
@@ -27,6 +30,7 @@
 #include <type_traits>
 
 #include "testbed/answers/windows_answers.h"
+#include "testbed/fault_sweep/unflushed_files.h"
 
 namespace {
 
@@ -62,6 +66,13 @@ constexpr unsigned Arg(int index) {
 constexpr int kOpensNothing = -1;
 constexpr int kReturnsHandle = -2;
 
+// What a call does to the files whose data is unflushed, told its arguments
+// before it runs and its arguments and result after.
+struct Tracking {
+    void (*before)(CallBits args);
+    void (*after)(CallBits args, uintptr_t result);
+};
+
 struct Call {
     const char* name;
     unsigned logged;  // bit i: argument i names what the call acts on
@@ -72,6 +83,7 @@ struct Call {
     int slot;
     void* original;
     void* answer;  // of the original's type; null where Wine's answer stands
+    Tracking tracking;
 };
 
 extern Call g_calls[];
@@ -79,9 +91,10 @@ extern Call g_calls[];
 constexpr int kNamedHandles = 256;
 
 struct Plan {
-    char mode = 'c';  // count, fail, persist, kill
+    char mode = 'c';  // count, fail, persist, kill, restart
     int point = 0;
     HANDLE log = INVALID_HANDLE_VALUE;
+    wchar_t unflushedPath[MAX_PATH + 16] = L"";
     DWORD worker = 0;
     int number = 0;
     std::string previous;
@@ -203,7 +216,10 @@ R Intercept(const Call& call, Real real, A... args) {
      ...);
     const std::string key = std::string(call.name) + "\t" + argument;
     const int number = NumberOf(key);
-    if (number == g_plan.point && g_plan.mode == 'k') {
+    if (number == g_plan.point && (g_plan.mode == 'k' || g_plan.mode == 'r')) {
+        if (g_plan.mode == 'r') {
+            WriteUnflushedFiles(g_plan.unflushedPath);
+        }
         Log(number, call, argument, 0, 0, "killed");
         TerminateProcess(GetCurrentProcess(), 250);
     }
@@ -223,8 +239,15 @@ R Intercept(const Call& call, Real real, A... args) {
         }
         return FromBits<R>(failure.result);
     }
+    const uintptr_t bits[] = {Bits(args)..., 0};
+    if (call.tracking.before != nullptr) {
+        call.tracking.before(bits);
+    }
     const R result = answered(args...);
     const DWORD error = GetLastError();
+    if (call.tracking.after != nullptr) {
+        call.tracking.after(bits, Bits(result));
+    }
     index = 0;
     ((static_cast<int>(index++) == call.opens && Bits(result) == 0
           ? Remember(*reinterpret_cast<void**>(Bits(args)), argument)
@@ -272,7 +295,7 @@ using SaveMethod = HRESULT(WINAPI*)(IPersistFile*, LPCOLESTR, BOOL);
 
 // A row whose wrapper is the one for its place in the table.
 template <typename F, int row>
-Call MakeCall(const char* name, unsigned logged, int opens, Failure failure,
+Call MakeCall(const char* name, unsigned logged, int opens, Failure failure, Tracking tracking = {},
               const IID* interfaceId = nullptr, int slot = -1) {
     return {name,
             logged,
@@ -282,7 +305,8 @@ Call MakeCall(const char* name, unsigned logged, int opens, Failure failure,
             interfaceId,
             slot,
             nullptr,
-            nullptr};
+            nullptr,
+            tracking};
 }
 
 constexpr int kFirstRow = __COUNTER__ + 1;
@@ -294,9 +318,10 @@ constexpr int kFirstRow = __COUNTER__ + 1;
 // the next call), the handle it opens, and how it fails on a user's machine.
 Call g_calls[] = {
     PV_IMPORT(CreateFileW, Arg(0), kReturnsHandle, kInUse),
-    PV_IMPORT(CopyFileW, Arg(1), kOpensNothing, kDenied),
+    PV_IMPORT(CopyFileW, Arg(1), kOpensNothing, kDenied, {nullptr, AfterCopy}),
     PV_IMPORT(DeleteFileW, Arg(0), kOpensNothing, kDenied),
-    PV_IMPORT(MoveFileExW, Arg(0), kOpensNothing, kDenied),
+    PV_IMPORT(MoveFileExW, Arg(0), kOpensNothing, kDenied, {BeforeMove, AfterMove}),
+    PV_IMPORT(FlushFileBuffers, Arg(0), kOpensNothing, kDenied, {nullptr, AfterFlush}),
     PV_IMPORT(CreateDirectoryW, Arg(0), kOpensNothing, kDenied),
     PV_IMPORT(RemoveDirectoryW, Arg(0), kOpensNothing, kDenied),
     PV_IMPORT(SetFileAttributesW, Arg(0), kOpensNothing, kDenied),
@@ -315,7 +340,7 @@ Call g_calls[] = {
     PV_IMPORT(_waccess, Arg(0), kOpensNothing, kCrtDenied),
     PV_CALL(NtCreateFileFunction)("NtCreateFile", Arg(2), 0, kNtInUse),
     PV_CALL(NtSetInformationFileFunction)("NtSetInformationFile", Arg(0) | Arg(4), kOpensNothing,
-                                          kNtDenied),
+                                          kNtDenied, {BeforeNaming, AfterNaming}),
     PV_CALL(ReOpenFileFunction)("ReOpenFile", Arg(0), kReturnsHandle, kInUse),
     PV_CALL(GetFinalPathFunction)("GetFinalPathNameByHandleW", Arg(0), kOpensNothing, kDenied),
     PV_CALL(RtlGetVersionFunction)("RtlGetVersion", kNoArgument, kOpensNothing, kNtInvalid),
@@ -338,12 +363,13 @@ Call g_calls[] = {
     PV_IMPORT(RegQueryValueExW, Arg(0) | Arg(1), kOpensNothing, kRegistryDenied),
     PV_IMPORT(RegSetValueExW, Arg(0) | Arg(1), kOpensNothing, kRegistryDenied),
     PV_IMPORT(RegDeleteKeyW, Arg(0) | Arg(1), kOpensNothing, kRegistryDenied),
+    PV_IMPORT(RegFlushKey, Arg(0), kOpensNothing, kRegistryDenied),
     PV_IMPORT(CoInitialize, kNoArgument, kOpensNothing, kComOutOfMemory),
     PV_IMPORT(CoCreateInstance, Arg(0), kOpensNothing, kComDenied),
-    PV_CALL(SetPathMethod)("IShellLinkW::SetPath", Arg(1), kOpensNothing, kComOutOfMemory,
+    PV_CALL(SetPathMethod)("IShellLinkW::SetPath", Arg(1), kOpensNothing, kComOutOfMemory, {},
                            &IID_IShellLinkW, 20),
-    PV_CALL(SaveMethod)("IPersistFile::Save", Arg(1), kOpensNothing, kComDenied, &IID_IPersistFile,
-                        6),
+    PV_CALL(SaveMethod)("IPersistFile::Save", Arg(1), kOpensNothing, kComDenied, {},
+                        &IID_IPersistFile, 6),
     {},
 };
 
@@ -505,6 +531,8 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
     g_plan.mode = static_cast<char>(plan[0]);
     const wchar_t* colon = wcschr(plan, L':');
     g_plan.point = colon != nullptr ? _wtoi(colon + 1) : 0;
+    wcscpy_s(g_plan.unflushedPath, logPath);
+    wcscat_s(g_plan.unflushedPath, L".unflushed");
     g_plan.log = CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_ALWAYS, 0, nullptr);
     Remember(HKEY_LOCAL_MACHINE, "HKLM");

@@ -9,7 +9,14 @@
 //                                          (fail), failed each time (persist) or
 //                                          the setup killed at it (kill), then
 //                                          one more plain run
-// A point prints one line and exits with kLeftNoService and kNotHealed as found.
+//   fault_point restart:N SITUATION LOG    the setup killed at call N, the
+//                                          files it left unflushed listed; the
+//                                          sweep then cuts the power and
+//                                          restarts the machine, and runs
+//   fault_point restarted:N SITUATION LOG  the check of both services before
+//                                          any setup runs, then one more run
+// A point prints one line and exits with kLeftNoService (for a restart point:
+// a service not running whole after the restart) and kNotHealed as found.
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -17,6 +24,7 @@
 #include "payload/module_table.h"
 #include "setup/resource_ids.h"
 #include "testbed/driver.h"
+#include "testbed/fault_sweep/restart_point.h"
 #include "testbed/fault_sweep/situations.h"
 #include "testbed/product_state.h"
 #include "testbed/test_helpers.h"
@@ -189,6 +197,31 @@ const Exception* ExceptionFor(const LoggedCall& failed) {
     return nullptr;
 }
 
+// The first call the plan marked: a persistent failure fails later ones too.
+LoggedCall MarkedCall(const std::wstring& logPath) {
+    for (const LoggedCall& call : ReadCallLog(logPath)) {
+        if (!call.outcome.empty()) {
+            return call;
+        }
+    }
+    return LoggedCall();
+}
+
+std::wstring Named(const LoggedCall& call) {
+    return call.function.empty() ? L"(not reached)" : call.function + L" " + call.argument;
+}
+
+// One more run, as Windows answers (what heals only under Wine does not
+// count): empty when it leaves a whole installation, else what it left.
+std::wstring HealingRun(const std::wstring& situation, const std::wstring& logPath) {
+    SetupProcess healing = LaunchSetupUnderInjector(L"count", logPath + L".heal");
+    const Shown healed = healing.process ? Install(healing) : Shown::kNone;
+    const std::wstring missing = Missing(situation);
+    return healed == Shown::kCompletion && missing.empty()
+               ? L""
+               : L", NOT HEALED (" + Wide(kShownNames[static_cast<int>(healed)]) + missing + L")";
+}
+
 int RunPoint(const std::wstring& plan, const std::wstring& situation, const std::wstring& logPath) {
     const std::wstring name = L"point " + plan + L" " + situation + L"\t";
     if (!MakeSituation(situation)) {
@@ -208,44 +241,85 @@ int RunPoint(const std::wstring& plan, const std::wstring& situation, const std:
     // the kind.
     const std::wstring missingAfter = shown == Shown::kCompletion ? Missing(situation) : L"";
     const bool lied = shown == Shown::kCompletion && !MissingServices().empty();
-    const std::vector<LoggedCall> calls = ReadCallLog(logPath);
     const bool failing = plan[0] != L'k';
-    LoggedCall point;
-    // The first call made to fail: a persistent failure fails later ones too.
-    for (const LoggedCall& call : calls) {
-        if (!call.outcome.empty()) {
-            point = call;
-            break;
-        }
-    }
-    // As Windows answers: what heals only under Wine does not count.
-    SetupProcess healing = LaunchSetupUnderInjector(L"count", logPath + L".heal");
-    const Shown healed = healing.process ? Install(healing) : Shown::kNone;
-    const std::wstring missing = Missing(situation);
+    const LoggedCall point = MarkedCall(logPath);
+    const std::wstring healing = HealingRun(situation, logPath);
     const Exception* exception =
         plan.rfind(L"persist", 0) == 0 && !point.function.empty() ? ExceptionFor(point) : nullptr;
     const bool leftNoService =
         failing && ((shown != Shown::kCompletion && !services.productKept) || !services.othersRun);
-    std::wstring verdict = lied ? L"COMPLETION LIED"
-                           : leftNoService && exception != nullptr
-                               ? L"excepted: " + Wide(exception->reason)
-                           : leftNoService ? L"LEFT NO SERVICE"
-                                           : L"kept";
-    const bool whole = healed == Shown::kCompletion && missing.empty();
-    if (!whole) {
-        verdict += L", NOT HEALED (" + Wide(kShownNames[static_cast<int>(healed)]) + missing + L")";
-    }
-    Print(name +
-          (point.function.empty() ? L"(not reached)" : point.function + L" " + point.argument) +
-          L"\tshown " + Wide(kShownNames[static_cast<int>(shown)]) + (hung ? L" (hung)" : L"") +
+    const std::wstring verdict = lied ? L"COMPLETION LIED"
+                                 : leftNoService && exception != nullptr
+                                     ? L"excepted: " + Wide(exception->reason)
+                                 : leftNoService ? L"LEFT NO SERVICE"
+                                                 : L"kept";
+    Print(name + Named(point) + L"\tshown " + Wide(kShownNames[static_cast<int>(shown)]) +
+          (hung ? L" (hung)" : L"") +
           (missingAfter.empty() ? L"" : L" (missing" + missingAfter + L")") + L"\trunning " +
-          services.text + L"\t" + verdict);
+          services.text + L"\t" + verdict + healing);
     return ((leftNoService && exception == nullptr) || lied ? kLeftNoService : 0) |
-           (whole ? 0 : kNotHealed);
+           (healing.empty() ? 0 : kNotHealed);
+}
+
+// restart:N, the first half of a restart point: the upgrade until the setup
+// dies at call N. The sweep then cuts the power, restarts the machine and runs
+// the second half. A line only when the point could not be run.
+int RunUntilPowerCut(const std::wstring& plan, const std::wstring& situation,
+                     const std::wstring& logPath) {
+    const std::wstring name = L"point " + plan + L" " + situation + L"\t";
+    if (!MakeSituation(situation)) {
+        Print(name + L"SITUATION NOT MADE");
+        return kNotHealed;
+    }
+    PrepareRestart(logPath + L".earlier");
+    SetupProcess setup = LaunchSetupUnderInjector(plan, logPath);
+    if (!setup.process) {
+        Print(name + L"the injector could not be loaded");
+        return kNotHealed;
+    }
+    Install(setup);
+    RecordServicesMarkedForDeletion(logPath + L".marked");
+    return 0;
+}
+
+// restarted:N, the second half: before any setup runs, both services run from
+// a whole executable; then the healing run.
+int CheckAfterRestart(const std::wstring& plan, const std::wstring& situation,
+                      const std::wstring& logPath) {
+    const std::wstring name =
+        L"point restart" + plan.substr(plan.find(L':')) + L" " + situation + L"\t";
+    const std::wstring deleted = DeleteServicesMarkedBeforeRestart(logPath + L".marked");
+    const bool trayEnded = EndTrayStartedAtLogon();
+    std::wstring running;
+    std::wstring notRunning;
+    std::wstring excepted;
+    for (const wchar_t* service : {kPService, kDService}) {
+        const std::wstring why = NotRunningWhole(service, logPath + L".earlier");
+        if (why.empty()) {
+            running += (running.empty() ? L"" : L"+") + std::wstring(service);
+            continue;
+        }
+        // An administrator's deletion that setup had not yet replaced by a new
+        // registration: nothing setup could do, as for the other kinds' exceptions.
+        std::wstring& list = deleted.find(service) != std::wstring::npos ? excepted : notRunning;
+        list += (list.empty() ? L"" : L"; ") + std::wstring(service) + L" " + why;
+    }
+    const std::wstring verdict =
+        !notRunning.empty() ? L"NOT RUNNING AFTER RESTART (" + notRunning + L")"
+        : !excepted.empty() ? L"excepted: deleted by an administrator before the upgrade, "
+                              L"not registered again when the power went (" +
+                                  excepted + L")"
+                            : L"kept";
+    const std::wstring healing = HealingRun(situation, logPath);
+    Print(name + Named(MarkedCall(logPath)) + L"\trestarted, " +
+          std::to_wstring(UnflushedFileCount(logPath + L".unflushed")) + L" files unflushed" +
+          (trayEnded ? L", tray ended" : L"") + L"\trunning " +
+          (running.empty() ? L"none" : running) + L"\t" + verdict + healing);
+    return (notRunning.empty() ? 0 : kLeftNoService) | (healing.empty() ? 0 : kNotHealed);
 }
 
 bool IsPoint(const std::wstring& command) {
-    for (const wchar_t* kind : {L"fail:", L"persist:", L"kill:"}) {
+    for (const wchar_t* kind : {L"fail:", L"persist:", L"kill:", L"restart:", L"restarted:"}) {
         if (command.rfind(kind, 0) == 0 && command.size() > wcslen(kind)) {
             return true;
         }
@@ -289,14 +363,19 @@ int wmain(int argc, wchar_t** argv) {
         RemoveSituationAdditions();
         return whole ? 0 : kNotHealed;
     }
+    if (command.rfind(L"restart:", 0) == 0 && IsPoint(command)) {
+        return RunUntilPowerCut(command, situation, logPath);
+    }
     if (IsPoint(command)) {
-        const int found = RunPoint(command, situation, logPath);
+        const int found = command.rfind(L"restarted:", 0) == 0
+                              ? CheckAfterRestart(command, situation, logPath)
+                              : RunPoint(command, situation, logPath);
         // Whatever runs next in the slot starts from no situation.
         RemoveSituationAdditions();
         return found;
     }
     Print(
         L"usage: fault_point install | situations | count SITUATION LOG |"
-        L" fail:N|persist:N|kill:N SITUATION LOG");
+        L" fail:N|persist:N|kill:N|restart:N|restarted:N SITUATION LOG");
     return 64;
 }
