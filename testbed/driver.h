@@ -21,16 +21,19 @@ std::wstring BuildPath(const std::wstring& relative);
 SetupProcess LaunchProgram(const std::wstring& exePath, const std::wstring& arguments = L"");
 SetupProcess LaunchSetup();
 
-// The setup with the fault injector (testbed/fault_sweep/fault_injector.cpp) loaded once its
-// wizard shows. plan: "count" numbers and logs every system call of the install
-// worker into logPath (replaced), "fail:N" also makes call N fail,
+// The setup with the fault injector (testbed/fault_sweep/fault_injector.cpp)
+// loaded once its wizard shows, or with `atStart` as it starts, so that the
+// answers also take what the wizard's opening asks. plan: "count" numbers and
+// logs every system call of the install worker into logPath (replaced),
+// "fail:N" also makes call N fail,
 // "persist:N" makes it fail and every later call of the same function on the
 // same argument (as the log names it), "kill:N" ends the setup at call N,
 // "restart:N" too, listing the files it left unflushed beside the log first.
 // Where Wine answers less than Windows, the injector answers the worker as
 // Windows does, unless the caller set PORTVANE_WINDOWS_ANSWERS=0 before the
 // launch. No process when the injection failed.
-SetupProcess LaunchSetupUnderInjector(const std::wstring& plan, const std::wstring& logPath);
+SetupProcess LaunchSetupUnderInjector(const std::wstring& plan, const std::wstring& logPath,
+                                      bool atStart = false);
 
 // One line of the injector's log; calls repeated back to back on the same
 // argument (polls, retries) share a number.

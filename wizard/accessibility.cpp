@@ -2,16 +2,26 @@
 
 #include <oleacc.h>
 
+#include <iterator>
+
 #include "platform/scoped_handle.h"
 #include "setup/resource_ids.h"
 
 namespace {
 
-// A title and a message of the page switch's 2,048 characters each, and a line feed.
-constexpr int kTextChars = 2048;
-constexpr size_t kDescriptionChars = 2 * kTextChars + 1;
-
 const DWORD kClientObject = static_cast<DWORD>(OBJID_CLIENT);
+
+// UI Automation's LiveSetting property and its Polite value (uiautomationcore.h),
+// which mingw-w64 does not declare.
+constexpr GUID kLiveSettingProperty = {
+    0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+constexpr LONG kPoliteLiveSetting = 1;
+
+// EVENT_OBJECT_LIVEREGIONCHANGED, declared for Windows 8 on; older systems
+// deliver it as any other event, to readers that do not know it.
+constexpr DWORD kLiveRegionChanged = 0x8019;
+
+constexpr int kPageTexts[] = {IDC_PAGE_TITLE, IDC_PAGE_MESSAGE, IDC_LICENSE_PROMPT};
 
 // An annotation stays with its window once the service object is released.
 ComPtr<IAccPropServices> AnnotationService() {
@@ -25,54 +35,51 @@ bool IsShown(HWND control) {
     return (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
-// The welcome page is set up before the dialog shows, when the dialog manager
-// is yet to give the focus: to the first tab stop, as the opening asks. So the
-// style, not IsWindowVisible, tells a shown control.
-HWND FocusedControl(HWND dialog) {
-    HWND focus = IsWindowVisible(dialog) ? GetFocus() : GetNextDlgTabItem(dialog, nullptr, FALSE);
-    return focus != nullptr && GetParent(focus) == dialog && IsShown(focus) ? focus : nullptr;
-}
-
-// The title, a line feed and the message as the page shows them; the licence
-// page's message is its prompt.
-void DescribePage(HWND dialog, wchar_t (&description)[kDescriptionChars]) {
-    const int titleLength = GetDlgItemTextW(dialog, IDC_PAGE_TITLE, description, kTextChars);
-    description[titleLength] = L'\n';
-    HWND message = GetDlgItem(dialog, IDC_PAGE_MESSAGE);
-    if (!IsShown(message)) {
-        message = GetDlgItem(dialog, IDC_LICENSE_PROMPT);
-    }
-    GetWindowTextW(message, description + titleLength + 1, kTextChars);
+void RaiseClientEvent(DWORD event, HWND control) {
+    NotifyWinEvent(event, control, OBJID_CLIENT, CHILDID_SELF);
 }
 
 }  // namespace
+
+void MarkPageTextsLive(HWND dialog) {
+    if (const ComPtr<IAccPropServices> service = AnnotationService()) {
+        VARIANT polite = {};
+        polite.vt = VT_I4;
+        polite.lVal = kPoliteLiveSetting;
+        for (const int id : kPageTexts) {
+            service.get()->SetHwndProp(GetDlgItem(dialog, id), kClientObject, CHILDID_SELF,
+                                       kLiveSettingProperty, polite);
+        }
+    }
+}
 
 void SetAccessibleName(HWND control, const wchar_t* name) {
     if (const ComPtr<IAccPropServices> service = AnnotationService()) {
         service.get()->SetHwndPropStr(control, kClientObject, CHILDID_SELF, PROPID_ACC_NAME, name);
     }
+    // Whoever annotates raises the event the change would have raised.
+    RaiseClientEvent(EVENT_OBJECT_NAMECHANGE, control);
 }
 
 void AnnouncePage(HWND dialog) {
-    HWND focus = FocusedControl(dialog);
-    HWND announced = focus != nullptr ? focus : GetDlgItem(dialog, IDC_PAGE_MESSAGE);
-    if (const ComPtr<IAccPropServices> service = AnnotationService()) {
-        wchar_t description[kDescriptionChars];
-        DescribePage(dialog, description);
-        for (HWND control = GetWindow(dialog, GW_CHILD); control != nullptr;
-             control = GetWindow(control, GW_HWNDNEXT)) {
-            if (control != announced) {
-                service.get()->ClearHwndProps(control, kClientObject, CHILDID_SELF,
-                                              &PROPID_ACC_DESCRIPTION, 1);
-            }
-        }
-        service.get()->SetHwndPropStr(announced, kClientObject, CHILDID_SELF,
-                                      PROPID_ACC_DESCRIPTION, description);
+    if (!IsWindowVisible(dialog)) {
+        return;
     }
-    // A page set up before the dialog shows is read with the focus the system
-    // announces when it does.
-    if (IsWindowVisible(dialog)) {
-        NotifyWinEvent(focus != nullptr ? EVENT_OBJECT_FOCUS : EVENT_SYSTEM_ALERT, announced,
-                       OBJID_CLIENT, CHILDID_SELF);
+    HWND message = GetDlgItem(dialog, IDC_PAGE_MESSAGE);
+    if (!IsShown(message)) {
+        message = GetDlgItem(dialog, IDC_LICENSE_PROMPT);
+    }
+    RaiseClientEvent(kLiveRegionChanged, GetDlgItem(dialog, IDC_PAGE_TITLE));
+    RaiseClientEvent(kLiveRegionChanged, message);
+}
+
+void ClearAnnotations(HWND dialog) {
+    if (const ComPtr<IAccPropServices> service = AnnotationService()) {
+        const MSAAPROPID properties[] = {kLiveSettingProperty, PROPID_ACC_NAME};
+        for (const int id : {IDC_PAGE_TITLE, IDC_PAGE_MESSAGE, IDC_LICENSE_PROMPT, IDC_VIEWER}) {
+            service.get()->ClearHwndProps(GetDlgItem(dialog, id), kClientObject, CHILDID_SELF,
+                                          properties,
+                                          static_cast<int>(std::size(properties)));
+        }
     }
 }

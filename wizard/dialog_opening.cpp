@@ -8,6 +8,7 @@
 #include "platform/text_format.h"
 #include "setup/process_state.h"
 #include "setup/resource_ids.h"
+#include "wizard/accessibility.h"
 #include "wizard/page_switch.h"
 #include "wizard/viewer_text.h"
 
@@ -94,6 +95,7 @@ void OpenWizardDialog(HWND dialog) {
     SetWindowTextW(dialog, g_captionText);
     CreateTitleFont(dialog);
     ShowHeaderPicture(dialog);
+    MarkPageTextsLive(dialog);
     SwitchToPage(dialog, kWelcomePage);
     LoadLicence(dialog);
     for (const int box : {IDC_DISAGREE, IDC_START_MENU_CHECK, IDC_DESKTOP_CHECK}) {
@@ -103,6 +105,7 @@ void OpenWizardDialog(HWND dialog) {
 }
 
 void CloseWizardDialog(HWND dialog) {
+    ClearAnnotations(dialog);
     DeleteObject(reinterpret_cast<HGDIOBJ>(
         SendDlgItemMessageW(dialog, IDC_HEADER_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, 0)));
 }

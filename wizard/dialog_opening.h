@@ -1,6 +1,6 @@
 // Opening of the wizard dialog (theme, place, icons, caption, title font, header
-// picture, welcome page, licence, first check states), its closing, and the
-// page title's colour.
+// picture, live page texts, welcome page, licence, first check states), its
+// closing, and the page title's colour.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +8,7 @@
 // WM_INITDIALOG's work; the dialog window is published as the last step.
 void OpenWizardDialog(HWND dialog);
 
-// WM_DESTROY's work: takes back the header picture's bitmap.
+// WM_DESTROY's work: clears the annotations and takes back the header picture's bitmap.
 void CloseWizardDialog(HWND dialog);
 
 // WM_CTLCOLORSTATIC: the white brush for the page title (the system's window

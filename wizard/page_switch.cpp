@@ -25,6 +25,7 @@ enum class Step {
     kHide,
     kCheck,
     kFocus,
+    kFocusUnlessShownHasIt,  // the focus to the control where no shown, enabled control has it
     kDropFocus,
     kShowInstallLog,
     kAccessibleName,       // the string `detail` as the control's name for screen readers
@@ -65,7 +66,10 @@ constexpr PageStep kLicenceSteps[] = {
     {Step::kFocus, IDCANCEL, 0},
 };
 
-// Next keeps its state: page 2 is left forward only with Next enabled.
+// Next keeps its state: page 2 is left forward only with Next enabled. The
+// focus stays, unless it was on a control this page disables or hides (the
+// agree button, after its mnemonic and Next's): then it goes to Next, where a
+// click on Next leaves it.
 constexpr PageStep kConfirmationSteps[] = {
     {Step::kText, IDC_PAGE_TITLE, IDS_CONFIRM_TITLE},
     {Step::kTextWithCaption, IDC_PAGE_MESSAGE, IDS_CONFIRM_MESSAGE},
@@ -77,6 +81,7 @@ constexpr PageStep kConfirmationSteps[] = {
     {Step::kHide, IDC_AGREE, 0},
     {Step::kHide, IDC_LICENSE_PROMPT, 0},
     {Step::kShow, IDC_PAGE_MESSAGE, 0},
+    {Step::kFocusUnlessShownHasIt, IDC_NEXT, 0},
 };
 
 // Windows leaves the focus on a control it disables; with every button
@@ -111,8 +116,8 @@ constexpr PageStep kFailureSteps[] = {
     {Step::kEnable, IDC_NEXT, 0},
     {Step::kShowInstallLog, IDC_VIEWER, 0},
     {Step::kText, IDC_LICENSE_PROMPT, IDS_LOG_VIEWER_NAME},
-    {Step::kAccessibleName, IDC_VIEWER, IDS_LOG_VIEWER_NAME},
     {Step::kShow, IDC_VIEWER, 0},
+    {Step::kAccessibleName, IDC_VIEWER, IDS_LOG_VIEWER_NAME},
     {Step::kShow, IDC_COPY_LOG, 0},
     {Step::kFocus, IDC_NEXT, 0},
 };
@@ -174,6 +179,13 @@ void RunStep(HWND dialog, const PageStep& entry) {
             // presses and no other keeps the default look.
             SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
             break;
+        case Step::kFocusUnlessShownHasIt: {
+            HWND focus = GetFocus();
+            if (focus == nullptr || !IsWindowVisible(focus) || !IsWindowEnabled(focus)) {
+                SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+            }
+            break;
+        }
         case Step::kDropFocus:
             SetFocus(nullptr);
             break;

@@ -8,6 +8,7 @@
 #include "setup/process_state.h"
 #include "setup/resource_ids.h"
 #include "setup/strings.h"
+#include "wizard/accessibility.h"
 #include "wizard/dialog_opening.h"
 #include "wizard/finishing_actions.h"
 #include "wizard/install_start.h"
@@ -16,6 +17,10 @@
 #include "wizard/startup_timing.h"
 
 namespace {
+
+// The welcome page is set up while the dialog is hidden: it is announced once
+// the dialog shows, after the system's own events for the showing.
+constexpr UINT kMessageAnnouncePage = WM_APP + 3;
 
 // The progress page is the worker's, from its start to its result.
 void ShowPage(HWND dialog, int page) {
@@ -146,6 +151,14 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_DESTROY:
             CloseWizardDialog(dialog);
             return FALSE;
+        case WM_SHOWWINDOW:
+            if (wParam != FALSE && lParam == 0) {
+                PostMessageW(dialog, kMessageAnnouncePage, 0, 0);
+            }
+            return FALSE;
+        case kMessageAnnouncePage:
+            AnnouncePage(dialog);
+            return TRUE;
         case WM_COMMAND:
             OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
             return FALSE;

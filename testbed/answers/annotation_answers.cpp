@@ -3,10 +3,15 @@
 // a property of a window's accessible object through the service, and an MSAA
 // client that asks that object for the property gets the value set, until it
 // is cleared. Wine's service keeps nothing (E_NOTIMPL). Here the values are
-// kept by window, and the window answers a client's WM_GETOBJECT with its
-// standard object, the kept values in place of its own.
+// kept by window, as given (a string or a VT_I4), and the window answers a
+// client's WM_GETOBJECT with its standard object, the kept values in place of
+// its own. A UI Automation property annotated by its GUID reaches UI
+// Automation clients, as Windows' proxies give it them ("Using Direct
+// Annotation"): the window answers UI Automation's root object request with a
+// provider of those properties, and UI Automation adds the window's own.
 #include <windows.h>
 #include <oleacc.h>
+#include <uiautomationcore.h>
 
 #include <climits>
 #include <initializer_list>
@@ -21,20 +26,28 @@ namespace {
 
 struct Annotation {
     GUID property;
-    std::wstring value;
+    VARTYPE type;  // VT_BSTR or VT_I4
+    std::wstring text;
+    LONG number;
 };
+
+// UI Automation's LiveSetting (uiautomationcore.h), which mingw-w64 does not declare.
+constexpr GUID kLiveSettingProperty = {
+    0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+constexpr PROPERTYID kLiveSettingPropertyId = 30135;
+constexpr LONG kUiaRootObjectId = -25;
 using AccessibleId = std::tuple<HWND, LONG, LONG>;  // window, object, child
 
 std::map<AccessibleId, std::vector<Annotation>> g_annotations;
 std::map<HWND, WNDPROC> g_windowProcedures;
 
 // The value kept for the property, or null.
-const std::wstring* Kept(const AccessibleId& id, const GUID& property) {
+const Annotation* Kept(const AccessibleId& id, const GUID& property) {
     const auto found = g_annotations.find(id);
     if (found != g_annotations.end()) {
         for (const Annotation& annotation : found->second) {
             if (IsEqualGUID(annotation.property, property)) {
-                return &annotation.value;
+                return &annotation;
             }
         }
     }
@@ -172,12 +185,12 @@ class AnnotatedObject : public ComObject<IAccessible> {
     using TextGetter = HRESULT (STDMETHODCALLTYPE IAccessible::*)(VARIANT, BSTR*);
 
     HRESULT Text(VARIANT child, const GUID& property, BSTR* text, TextGetter standard) {
-        const std::wstring* kept =
+        const Annotation* kept =
             child.vt == VT_I4 ? Kept({window_, object_, child.lVal}, property) : nullptr;
-        if (kept == nullptr) {
+        if (kept == nullptr || kept->type != VT_BSTR) {
             return (standard_->*standard)(child, text);
         }
-        *text = SysAllocString(kept->c_str());
+        *text = SysAllocString(kept->text.c_str());
         return *text != nullptr ? S_OK : E_OUTOFMEMORY;
     }
 
@@ -186,8 +199,64 @@ class AnnotatedObject : public ComObject<IAccessible> {
     IAccessible* standard_;
 };
 
+// The UI Automation properties annotated on a window's client object; what is
+// not annotated is left to the providers UI Automation has of its own.
+class AnnotatedProvider : public ComObject<IRawElementProviderSimple> {
+  public:
+    explicit AnnotatedProvider(HWND window) : window_(window) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        return Query(id, object, {&IID_IUnknown, &IID_IRawElementProviderSimple});
+    }
+    HRESULT STDMETHODCALLTYPE get_ProviderOptions(ProviderOptions* options) override {
+        *options = ProviderOptions_ServerSideProvider;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetPatternProvider(PATTERNID, IUnknown** pattern) override {
+        *pattern = nullptr;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetPropertyValue(PROPERTYID id, VARIANT* value) override {
+        VariantInit(value);
+        const Annotation* kept =
+            id == kLiveSettingPropertyId
+                ? Kept({window_, OBJID_CLIENT, CHILDID_SELF}, kLiveSettingProperty)
+                : nullptr;
+        if (kept != nullptr && kept->type == VT_I4) {
+            value->vt = VT_I4;
+            value->lVal = kept->number;
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_HostRawElementProvider(
+        IRawElementProviderSimple** host) override {
+        return UiaFunction<HRESULT(WINAPI*)(HWND, IRawElementProviderSimple**)>(
+            "UiaHostProviderFromHwnd")(window_, host);
+    }
+
+    // mingw-w64 has no import library for it; loaded once, it stays as the answers do.
+    template <typename Function>
+    static Function UiaFunction(const char* name) {
+        static const HMODULE uiAutomation = LoadLibraryW(L"uiautomationcore.dll");
+        return reinterpret_cast<Function>(
+            reinterpret_cast<void*>(GetProcAddress(uiAutomation, name)));
+    }
+
+  private:
+    HWND window_;
+};
+
 LRESULT CALLBACK AnswerAnnotated(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const LONG object = static_cast<LONG>(lParam);
+    if (message == WM_GETOBJECT && object == kUiaRootObjectId &&
+        HasAnnotations(window, OBJID_CLIENT)) {
+        IRawElementProviderSimple* provider = new AnnotatedProvider(window);
+        const LRESULT result = AnnotatedProvider::UiaFunction<LRESULT(WINAPI*)(
+            HWND, WPARAM, LPARAM, IRawElementProviderSimple*)>("UiaReturnRawElementProvider")(
+            window, wParam, lParam, provider);
+        provider->Release();
+        return result;
+    }
     IAccessible* standard = nullptr;
     if (message == WM_GETOBJECT && HasAnnotations(window, object) &&
         SUCCEEDED(CreateStdAccessibleObject(window, object, IID_IAccessible,
@@ -207,23 +276,19 @@ class PropertyService : public ComObject<IAccPropServices> {
     }
     HRESULT STDMETHODCALLTYPE SetHwndPropStr(HWND window, DWORD object, DWORD child,
                                              MSAAPROPID property, LPCWSTR value) override {
-        if (!IsWindow(window) || value == nullptr) {
-            return E_INVALIDARG;
-        }
-        // The window's own thread, where its procedure can be replaced, is the caller's.
-        if (g_windowProcedures.count(window) == 0) {
-            g_windowProcedures[window] = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
-                window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AnswerAnnotated)));
-        }
-        std::vector<Annotation>& kept = g_annotations[Id(window, object, child)];
-        ClearHwndProps(window, object, child, &property, 1);
-        kept.push_back({property, value});
-        return S_OK;
+        return value != nullptr ? Keep(window, object, child, {property, VT_BSTR, value, 0})
+                                : E_INVALIDARG;
     }
     HRESULT STDMETHODCALLTYPE SetHwndProp(HWND window, DWORD object, DWORD child,
                                           MSAAPROPID property, VARIANT value) override {
-        return value.vt == VT_BSTR ? SetHwndPropStr(window, object, child, property, value.bstrVal)
-                                   : E_NOTIMPL;
+        switch (value.vt) {
+            case VT_BSTR:
+                return SetHwndPropStr(window, object, child, property, value.bstrVal);
+            case VT_I4:
+                return Keep(window, object, child, {property, VT_I4, L"", value.lVal});
+            default:
+                return E_INVALIDARG;
+        }
     }
     HRESULT STDMETHODCALLTYPE ClearHwndProps(HWND window, DWORD object, DWORD child,
                                              const MSAAPROPID* properties, int count) override {
@@ -285,6 +350,21 @@ class PropertyService : public ComObject<IAccPropServices> {
   private:
     static AccessibleId Id(HWND window, DWORD object, DWORD child) {
         return {window, static_cast<LONG>(object), static_cast<LONG>(child)};
+    }
+
+    HRESULT Keep(HWND window, DWORD object, DWORD child, const Annotation& annotation) {
+        if (!IsWindow(window)) {
+            return E_INVALIDARG;
+        }
+        // The window's own thread, where its procedure can be replaced, is the caller's.
+        if (g_windowProcedures.count(window) == 0) {
+            g_windowProcedures[window] = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+                window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AnswerAnnotated)));
+        }
+        std::vector<Annotation>& kept = g_annotations[Id(window, object, child)];
+        ClearHwndProps(window, object, child, &annotation.property, 1);
+        kept.push_back(annotation);
+        return S_OK;
     }
 };
 

@@ -55,10 +55,18 @@ uintptr_t RemoteInjectorPath(HANDLE process) {
 // LoadLibraryW of the injector, whose loading puts the hooks in, on the one
 // thread the driver starts in the setup: Wine has a thread of the setup make
 // it, in the middle of whatever the setup does, and once the setup is idle
-// that is its wait for input.
-bool Inject(const SetupProcess& setup) {
-    WaitForInputIdle(setup.process.get(), 10000);
-    const uintptr_t path = RemoteInjectorPath(setup.process.get());
+// that is its wait for input. At the start, the setup's start-up makes the
+// thread before the wizard opens, once the setup's environment is in place.
+bool Inject(const SetupProcess& setup, bool atStart) {
+    if (!atStart) {
+        WaitForInputIdle(setup.process.get(), 10000);
+    }
+    uintptr_t path = 0;
+    for (int attempt = 0; attempt < 1000 && (path = RemoteInjectorPath(setup.process.get())) == 0 &&
+                          atStart;
+         ++attempt) {
+        Sleep(10);
+    }
     // kernel32 lies at the same address in every process.
     const auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "LoadLibraryW")));
@@ -81,7 +89,8 @@ std::wstring Utf16(const std::string& text) {
 
 }  // namespace
 
-SetupProcess LaunchSetupUnderInjector(const std::wstring& plan, const std::wstring& logPath) {
+SetupProcess LaunchSetupUnderInjector(const std::wstring& plan, const std::wstring& logPath,
+                                      bool atStart) {
     DeleteFileW(logPath.c_str());
     // Inherited by the setup, read by the injector.
     const std::wstring variables[][2] = {
@@ -91,13 +100,20 @@ SetupProcess LaunchSetupUnderInjector(const std::wstring& plan, const std::wstri
     for (const auto& variable : variables) {
         SetEnvironmentVariableW(variable[0].c_str(), variable[1].c_str());
     }
-    SetupProcess setup = LaunchSetup();
+    // At the start the loading can come before the setup's own imports are in
+    // place, and the injector refuses to load: that setup ends, and another
+    // starts.
+    SetupProcess setup;
+    for (int attempt = 0; attempt < (atStart ? 3 : 1) && !setup.process; ++attempt) {
+        setup = LaunchSetup();
+        if ((!atStart && WaitForDialog(setup.processId, L"", 30000) == nullptr) ||
+            !Inject(setup, atStart)) {
+            KillIfRunning(setup);
+            setup = SetupProcess();
+        }
+    }
     for (const auto& variable : variables) {
         SetEnvironmentVariableW(variable[0].c_str(), nullptr);
-    }
-    if (WaitForDialog(setup.processId, L"", 30000) == nullptr || !Inject(setup)) {
-        KillIfRunning(setup);
-        return SetupProcess();
     }
     return setup;
 }

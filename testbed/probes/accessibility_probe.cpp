@@ -45,6 +45,40 @@ AccessibleText ReadAccessibleText(HWND window) {
     return ReadFromEvent(window, OBJID_CLIENT, CHILDID_SELF);
 }
 
+// Through UI Automation's own client functions (mingw-w64 has no import
+// library for them), which ask the window and its proxies as Narrator's do.
+LONG ReadLiveSetting(HWND window) {
+    using NodeFromHandle = HRESULT(WINAPI*)(HWND, void**);
+    using GetPropertyValue = HRESULT(WINAPI*)(void*, LONG, VARIANT*);
+    using NodeRelease = BOOL(WINAPI*)(void*);
+    constexpr LONG kLiveSettingPropertyId = 30135;
+    const bool comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    LONG setting = -1;
+    {
+        static const ScopedModule uiAutomation(LoadLibraryW(L"uiautomationcore.dll"));
+        const auto function = [&](const char* name) {
+            return reinterpret_cast<void*>(GetProcAddress(uiAutomation.get(), name));
+        };
+        const auto nodeFromHandle = reinterpret_cast<NodeFromHandle>(function("UiaNodeFromHandle"));
+        const auto getValue = reinterpret_cast<GetPropertyValue>(function("UiaGetPropertyValue"));
+        const auto release = reinterpret_cast<NodeRelease>(function("UiaNodeRelease"));
+        void* node = nullptr;
+        VARIANT value = {};
+        if (nodeFromHandle != nullptr && getValue != nullptr && release != nullptr &&
+            SUCCEEDED(nodeFromHandle(window, &node))) {
+            if (SUCCEEDED(getValue(node, kLiveSettingPropertyId, &value))) {
+                setting = value.vt == VT_I4 ? value.lVal : 0;
+            }
+            VariantClear(&value);
+            release(node);
+        }
+    }
+    if (comStarted) {
+        CoUninitialize();
+    }
+    return setting;
+}
+
 AccessibilityProbe::AccessibilityProbe(DWORD processId) : processId_(processId) {
     g_probe = this;
     const ScopedKernelHandle ready(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -60,14 +94,21 @@ AccessibilityProbe::~AccessibilityProbe() {
 
 size_t AccessibilityProbe::Count() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return events_.size();
+    return events_.size() - unread_;
 }
 
 std::vector<AccessibleEvent> AccessibilityProbe::Take() {
     std::vector<AccessibleEvent> taken;
-    const std::lock_guard<std::mutex> lock(mutex_);
-    taken.swap(events_);
-    return taken;
+    for (;;) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (unread_ == 0) {
+                taken.swap(events_);
+                return taken;
+            }
+        }
+        Sleep(10);
+    }
 }
 
 void CALLBACK AccessibilityProbe::OnEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object,
@@ -77,9 +118,19 @@ void CALLBACK AccessibilityProbe::OnEvent(HWINEVENTHOOK, DWORD event, HWND windo
         processId != g_probe->processId_) {
         return;
     }
-    AccessibleEvent kept{event, window, ReadFromEvent(window, object, child)};
+    // Kept in order before it is read: the read waits for the setup's answer,
+    // and meanwhile the hook delivers the events raised after it.
+    size_t index = 0;
+    {
+        const std::lock_guard<std::mutex> lock(g_probe->mutex_);
+        index = g_probe->events_.size();
+        g_probe->events_.push_back({event, window, {}});
+        ++g_probe->unread_;
+    }
+    AccessibleText text = ReadFromEvent(window, object, child);
     const std::lock_guard<std::mutex> lock(g_probe->mutex_);
-    g_probe->events_.push_back(std::move(kept));
+    g_probe->events_[index].text = std::move(text);
+    --g_probe->unread_;
 }
 
 // Out-of-context events come as messages to the thread that hooked them.
@@ -91,6 +142,10 @@ void AccessibilityProbe::Listen(HANDLE ready) {
         SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, nullptr, OnEvent, 0, 0,
                         WINEVENT_OUTOFCONTEXT),
         SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_FOCUS, nullptr, OnEvent, 0, 0,
+                        WINEVENT_OUTOFCONTEXT),
+        SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, OnEvent, 0, 0,
+                        WINEVENT_OUTOFCONTEXT),
+        SetWinEventHook(kLiveRegionChanged, kLiveRegionChanged, nullptr, OnEvent, 0, 0,
                         WINEVENT_OUTOFCONTEXT)};
     SetEvent(ready);
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

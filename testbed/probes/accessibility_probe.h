@@ -1,6 +1,7 @@
-// What a screen reader learns from the setup: the focus and alert events its
-// windows raise, and the name and description of the object each names, read
-// as an MSAA client reads them when the event arrives.
+// What a screen reader learns from the setup: the focus, alert, name-change and
+// live-region events its windows raise, and the name and description of the
+// object each names, read as an MSAA client reads them when the event arrives;
+// and a window's live setting, read as a UI Automation client reads it.
 #pragma once
 
 #include <windows.h>
@@ -18,8 +19,16 @@ struct AccessibleText {
 // The client object of a window, as an MSAA client reads it.
 AccessibleText ReadAccessibleText(HWND window);
 
+// EVENT_OBJECT_LIVEREGIONCHANGED, declared for Windows 8 on.
+constexpr DWORD kLiveRegionChanged = 0x8019;
+constexpr LONG kPoliteLiveSetting = 1;
+
+// A window's UI Automation LiveSetting, as Narrator reads it: 0 (off) where
+// the window has none, -1 where it cannot be read.
+LONG ReadLiveSetting(HWND window);
+
 struct AccessibleEvent {
-    DWORD event;  // EVENT_OBJECT_FOCUS or EVENT_SYSTEM_ALERT
+    DWORD event;  // EVENT_OBJECT_FOCUS, EVENT_SYSTEM_ALERT, EVENT_OBJECT_NAMECHANGE or kLiveRegionChanged
     HWND window;
     AccessibleText text;
 };
@@ -33,8 +42,9 @@ class AccessibilityProbe {
     AccessibilityProbe(const AccessibilityProbe&) = delete;
     AccessibilityProbe& operator=(const AccessibilityProbe&) = delete;
 
+    // The events kept and read so far.
     size_t Count();
-    // The events kept so far, which are then forgotten.
+    // The events kept so far, once read, which are then forgotten.
     std::vector<AccessibleEvent> Take();
 
   private:
@@ -46,5 +56,6 @@ class AccessibilityProbe {
     DWORD threadId_ = 0;
     std::mutex mutex_;
     std::vector<AccessibleEvent> events_;
+    size_t unread_ = 0;  // of events_, those whose object is still being read
     std::thread thread_;
 };
