@@ -5,11 +5,12 @@
 # running installation in a situation (testbed/fault_sweep/situations.cpp),
 # followed by one more run, answered as Windows answers, that must heal it.
 #
-#   scripts/faultsweep.sh [--situation NAME|all]... [--sample K]
+#   scripts/faultsweep.sh [--situation NAME|all]... [--kind KIND]... [--sample K]
 #       [--only N[:fail|:persist|:kill|:restart]] [--slots S] [--in-slot]
 #
 # --situation  the situations to sweep (repeatable; by default product-folder),
 #              each counted on its own.
+# --kind       only these of the four kinds (repeatable; by default all four).
 # --sample K   K points spread evenly over the situations, and in each over
 #              its counted calls and the four kinds; --only N the four kinds
 #              of call N (or the one given) in each situation.
@@ -30,10 +31,11 @@
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 
-sample=0 only="" slots="${PORTVANE_SWEEP_SLOTS:-6}" in_slot=0 situations=()
+sample=0 only="" slots="${PORTVANE_SWEEP_SLOTS:-6}" in_slot=0 situations=() kinds=()
 while (($#)); do
     case "$1" in
     --situation) situations+=("$2"); shift ;;
+    --kind) kinds+=("$2"); shift ;;
     --sample) sample="$2"; shift ;;
     --only) only="$2"; shift ;;
     --slots) slots="$2"; shift ;;
@@ -43,7 +45,7 @@ while (($#)); do
     shift
 done
 ((${#situations[@]})) || situations=(product-folder)
-kinds=(fail persist kill restart)
+((${#kinds[@]})) || kinds=(fail persist kill restart)
 
 export PORTVANE_BUILD_DIR="${PORTVANE_BUILD_DIR:-$PWD/build/windows}"
 point_exe="$PORTVANE_BUILD_DIR/testbed/fault_point.exe"

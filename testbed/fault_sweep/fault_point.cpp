@@ -300,8 +300,11 @@ int CheckAfterRestart(const std::wstring& plan, const std::wstring& situation,
             continue;
         }
         // An administrator's deletion that setup had not yet replaced by a new
-        // registration: nothing setup could do, as for the other kinds' exceptions.
-        std::wstring& list = deleted.find(service) != std::wstring::npos ? excepted : notRunning;
+        // registration: nothing setup could do, as for the other kinds'
+        // exceptions. Elsewhere a deletion can only be setup's own.
+        const bool deletedByAnAdministrator =
+            situation == L"deleted" && deleted.find(service) != std::wstring::npos;
+        std::wstring& list = deletedByAnAdministrator ? excepted : notRunning;
         list += (list.empty() ? L"" : L"; ") + std::wstring(service) + L" " + why;
     }
     const std::wstring verdict =

@@ -12,12 +12,12 @@
 void PrepareRestart(const std::wstring& recordPath);
 
 // After the setup died: the product services marked for deletion then (a
-// handle still open), which Windows deletes as it boots and Wine keeps, kept
-// in the file at markedPath.
+// handle still open), which Windows deletes as it boots and Wine keeps, and
+// those already gone, kept in the file at markedPath.
 void RecordServicesMarkedForDeletion(const std::wstring& markedPath);
 
-// After the restart: deletes those services, as Windows's boot would have;
-// their names, each followed by a line feed.
+// After the restart: deletes the marked services, as Windows's boot would
+// have; the names of all, each followed by a line feed.
 std::wstring DeleteServicesMarkedBeforeRestart(const std::wstring& markedPath);
 
 // The files the fault injector listed as unflushed when it killed the setup.
