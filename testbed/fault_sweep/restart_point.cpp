@@ -108,12 +108,11 @@ void RecordServicesMarkedForDeletion(const std::wstring& markedPath) {
         ScopedServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_CHANGE_CONFIG));
         const bool gone = !service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
         // A change of nothing fails so only on a service marked for deletion.
-        if (gone ||
-            (service &&
-             !ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                   SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                   nullptr, nullptr) &&
-             GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE)) {
+        if (gone || (service &&
+                     !ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                           SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
+                                           nullptr, nullptr, nullptr) &&
+                     GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE)) {
             marked += std::wstring(name) + L"\n";
         }
     }
