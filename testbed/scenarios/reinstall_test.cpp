@@ -545,6 +545,12 @@ void PrintTo(const InjectedFault& fault, std::ostream* out) {
     *out << fault.name;
 }
 
+// Refused before the first stop: nothing was stopped.
+std::wstring NotHeldLines(const wchar_t* service) {
+    return std::wstring(service) + L" をインストールできません。\n" + AccessDeniedLine() +
+           L"アンインストール処理に失敗しました。\n";
+}
+
 std::wstring FirstExecutableNotCopiedLines() {
     return DefaultInstallFolder() + L"\\Portvane_PService.exe をコピーできません。\n" +
            AccessDeniedLine() + L"アンインストール処理に失敗しました。\n";
@@ -614,12 +620,9 @@ void HoldBothServicesOpen(FieldScenario& scenario) {
 
 const InjectedFault kInjectedFaults[] = {
     // A tightened access list may deny it (Wine checks none): not reported as
-    // the "already exists" of a create.
+    // the "already exists" of a create, and refused before the first stop.
     {"DeniedOpenOfAKeptService", L"OpenServiceW", kPService, nullptr, L"ChangeServiceConfigW",
-     [] {
-         return std::wstring(kPService) + L" をインストールできません。\n" + AccessDeniedLine() +
-                L"サービスおよびドライバーをインストールできません。\n";
-     }},
+     [] { return NotHeldLines(kPService); }},
     // After the removal moved the old service files aside, before the new
     // ones are copied: the folders' first lookup of Program Files. The maker
     // folder fails without a line, and the services, their new files put in
@@ -681,9 +684,10 @@ const InjectedFault kInjectedFaults[] = {
     {"KilledRightAfterTheOtherFolderWent", L"RemoveDirectoryW", L"\\Apps", L"RemoveDirectoryW",
      L"SHGetSpecialFolderPathW", nullptr, L"other-folder", L"kill"},
     // Killed between the stops of two dependents, just after the second was
-    // listed: the next run starts both.
-    {"KilledBetweenTheStopsOfTwoDependents", L"OpenSCManagerW", nullptr, L"RegSetValueExW", nullptr,
-     nullptr, L"dependent", L"kill"},
+    // listed (its status read through the handle held for it): the next run
+    // starts both.
+    {"KilledBetweenTheStopsOfTwoDependents", L"QueryServiceStatusEx", nullptr, L"RegSetValueExW",
+     nullptr, nullptr, L"dependent", L"kill"},
 };
 
 class InjectedFaultScenario : public FieldScenario,
@@ -849,7 +853,7 @@ TEST_F(FieldSituationScenario, KeptRegistrationsAreWrittenOnlyWhereTheyDiffer) {
             return call.function == L"EnumDependentServicesW" && call.argument == kPService;
         });
         const auto stopped = std::find_if(listed, calls.end(), [](const LoggedCall& call) {
-            return call.function == L"OpenServiceW";
+            return call.function == L"ControlService";
         });
         ASSERT_NE(calls.end(), stopped);
         EXPECT_EQ(changed ? L"Portvane_TestDependent" : kPService, stopped->argument);
