@@ -535,6 +535,10 @@ struct InjectedFault {
     const wchar_t* kind = L"fail";
     const wchar_t* result = kFailedTitle;
     void (*hold)(FieldScenario&) = nullptr;
+    // The point is the upgrade's last call of its function on its argument,
+    // and it comes before the first stop: a refusal that begins later meets
+    // no such call.
+    bool lastBeforeTheFirstStop = false;
 };
 
 std::wstring AccessDeniedLine() {
@@ -623,6 +627,19 @@ const InjectedFault kInjectedFaults[] = {
     // the "already exists" of a create, and refused before the first stop.
     {"DeniedOpenOfAKeptService", L"OpenServiceW", kPService, nullptr, L"ChangeServiceConfigW",
      [] { return NotHeldLines(kPService); }},
+    // A service manager that, from some point on, refuses every connection,
+    // or every open of either service: the run's last of each comes before
+    // the first stop, so refused there the run stops nothing, and refused
+    // later it meets none.
+    {"ManagerRefusingEveryConnectionFromTheLast", L"OpenSCManagerW", nullptr, nullptr, nullptr,
+     [] { return NotHeldLines(kPService); }, L"dependent", L"persist", kFailedTitle, nullptr,
+     true},
+    {"ManagerRefusingEveryOpenOfTheFirstServiceFromTheLast", L"OpenServiceW", kPService, nullptr,
+     nullptr, [] { return NotHeldLines(kPService); }, L"product-folder", L"persist", kFailedTitle,
+     nullptr, true},
+    {"ManagerRefusingEveryOpenOfTheSecondServiceFromTheLast", L"OpenServiceW", kDService, nullptr,
+     nullptr, [] { return NotHeldLines(kDService); }, L"dependent", L"persist", kFailedTitle,
+     nullptr, true},
     // After the removal moved the old service files aside, before the new
     // ones are copied: the folders' first lookup of Program Files. The maker
     // folder fails without a line, and the services, their new files put in
@@ -913,6 +930,13 @@ TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunIn
         point = matches ? calls[index].number : point;
     }
     ASSERT_NE(0, point);
+    if (fault.lastBeforeTheFirstStop) {
+        const auto stop = std::find_if(calls.begin(), calls.end(), [](const LoggedCall& call) {
+            return call.function == L"ControlService";
+        });
+        ASSERT_NE(calls.end(), stop);
+        EXPECT_LT(point, stop->number);
+    }
     ASSERT_TRUE(MakeSituation(fault.situation));
     if (fault.hold != nullptr) {
         ASSERT_NO_FATAL_FAILURE(fault.hold(*this));
