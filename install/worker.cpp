@@ -14,6 +14,7 @@
 #include "platform/scoped_handle.h"
 #include "services/components.h"
 #include "services/previous_installation.h"
+#include "services/service_hold.h"
 #include "services/uninstall_command.h"
 #include "setup/install_log.h"
 #include "setup/process_state.h"
@@ -127,11 +128,12 @@ bool RemoveEarlierInstallation() {
     if (!InstallVolumeHasRoom() || !ComponentsFreeOfDeletion()) {
         return false;
     }
-    // The folders, and the new service executables in them, are made before
-    // the first stop: what cannot be made then refuses the upgrade with the old
-    // installation still running.
-    if (RemovePreviousInstallation(
-            [] { return CreateInstallFolders() && StageNewExecutables(); })) {
+    // The folders, the new service executables in them and the handles to the
+    // services are made before the first stop: what cannot be made then
+    // refuses the upgrade with the old installation still running.
+    if (RemovePreviousInstallation([] {
+            return CreateInstallFolders() && StageNewExecutables() && HoldComponentServices();
+        })) {
         return true;
     }
     AppendLogLine(L"アンインストール処理に失敗しました。");
@@ -233,6 +235,8 @@ namespace {
 // here and then removes and installs afresh over the first one's result.
 bool RunInstallSteps(InstallRun& run) {
     const ScopedHeldMutex lock = AcquireInstallationLock();
+    // Closed at the run's end, before the lock lets the next run in.
+    const ServiceHold held;
     // What a run that died left aside protects until the new executables run.
     NoteEarlierRunDied();
     bool succeeded = true;

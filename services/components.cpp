@@ -14,6 +14,7 @@
 #include "services/executable_placement.h"
 #include "services/run_journal.h"
 #include "services/service_control.h"
+#include "services/service_hold.h"
 #include "services/service_registration.h"
 #include "services/uninstall_command.h"
 #include "setup/install_log.h"
@@ -143,7 +144,61 @@ void StartAsItRan(const wchar_t* serviceName, const wchar_t* ranFrom) {
     }
 }
 
+// A refusal before the first stop names the service, as the installation's would.
+bool RefuseHold(const wchar_t* serviceName) {
+    AppendLogLine(L"%s をインストールできません。", serviceName);
+    AppendOsMessage();
+    return false;
+}
+
+// Held with the rights to stop and start them: those running now, in the
+// order Windows gives, and those a run that died left stopped.
+void HoldDependents() {
+    DependentList dependents = {};
+    ReadDependentJournal(&dependents);
+    for (const ComponentRow& row : kComponentTable) {
+        wchar_t names[kDependentCapacity][kNameChars];
+        const size_t count =
+            ComponentApplies(row) && HeldService(row.serviceName, kProductServiceRights) != nullptr
+                ? ActiveDependentServices(row.serviceName, names, kDependentCapacity)
+                : 0;
+        for (size_t index = 0; index < count; ++index) {
+            AddDependent(&dependents, names[index]);
+        }
+    }
+    for (size_t index = 0; index < dependents.count; ++index) {
+        HoldService(dependents.names[index], kDependentServiceRights);
+    }
+}
+
 }  // namespace
+
+bool HoldComponentServices() {
+    if (!BeginServiceHold()) {
+        return true;
+    }
+    // The first service that must be registered afresh: not there, or deleted
+    // (a handle keeps it so until the run closes it).
+    const wchar_t* fresh = nullptr;
+    for (const ComponentRow& row : kComponentTable) {
+        if (!ComponentApplies(row)) {
+            continue;
+        }
+        if (!HoldConnection(SC_MANAGER_CONNECT)) {
+            return RefuseHold(row.serviceName);
+        }
+        const bool held = HoldService(row.serviceName, kProductServiceRights);
+        if (!held && GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) {
+            return RefuseHold(row.serviceName);
+        }
+        if (fresh == nullptr &&
+            (!held || IsMarkedForDeletion(HeldService(row.serviceName, kProductServiceRights)))) {
+            fresh = row.serviceName;
+        }
+    }
+    HoldDependents();
+    return fresh == nullptr || HoldConnection(SC_MANAGER_CREATE_SERVICE) || RefuseHold(fresh);
+}
 
 bool ComponentExecutablePath(const wchar_t* folder, const wchar_t* fileName,
                              wchar_t (&path)[kPathChars]) {
@@ -161,6 +216,10 @@ bool ComponentExecutablePath(const wchar_t* folder, const wchar_t* fileName,
 }
 
 bool InstallComponents() {
+    // Without an earlier installation nothing has held the services yet.
+    if (!HoldComponentServices()) {
+        return false;
+    }
     for (const ComponentRow& row : kComponentTable) {
         if (!ComponentApplies(row)) {
             continue;
@@ -334,7 +393,13 @@ void StartComponentsAfterFailure() {
             LogNotStarted(row.serviceName);
             continue;
         }
-        StartLogged(row.serviceName);
+        // Deleted while it ran, it stays while the run holds it: registered
+        // afresh where it is registered now.
+        wchar_t registered[kPathChars];
+        if (!RegisteredExecutable(row.serviceName, registered)) {
+            registered[0] = L'\0';
+        }
+        StartAsItRan(row.serviceName, registered);
     }
     StartStoppedDependents();
 }

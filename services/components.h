@@ -8,6 +8,16 @@
 // stops at the first failure, logging it. What was installed stays.
 bool InstallComponents();
 
+// Once a run, under its hold, before its first stop or its first registration:
+// one connection to the service manager and a handle to each applicable
+// service with every right the run needs, to each running service of another
+// program that depends on one and to each an earlier run left listed; and a
+// connection that may register services when one is missing or deleted. False,
+// logged, when the connection, a registered product service or that second
+// connection cannot be had: nothing has stopped then. A dependent that cannot
+// be held is opened where it is stopped, as without a hold.
+bool HoldComponentServices();
+
 // Stops every applicable service, and first the running services of other
 // programs that depend on it; one that is not registered counts as stopped.
 // When one cannot be stopped, logs it, starts again every one that was running

@@ -1,6 +1,6 @@
 // Single operations on one Windows service through the local service control
-// manager. Each opens its own connection and closes every handle before it
-// returns; on failure the thread's last error is the failing call's.
+// manager. Each uses the run's held handles, or opens its own and closes them
+// before it returns; on failure the thread's last error is the failing call's.
 #pragma once
 
 #include <cstddef>

@@ -1,11 +1,13 @@
 #include "services/service_registration.h"
 
 #include <cwchar>
+#include <utility>
 
 #include "platform/scoped_handle.h"
 #include "platform/system_library.h"
 #include "platform/text_format.h"
 #include "services/opened_service.h"
+#include "services/service_hold.h"
 
 namespace {
 
@@ -99,19 +101,6 @@ bool RegisteredExecutablePath(SC_HANDLE service, wchar_t (&path)[kPathChars]) {
                       command + (quoted ? 1 : 0));
 }
 
-bool DeleteNamedService(const ScopedServiceHandle& manager, const wchar_t* serviceName) {
-    const ScopedServiceHandle service(OpenServiceW(manager.get(), serviceName, DELETE));
-    return service && DeleteService(service.get()) != FALSE;
-}
-
-ScopedServiceHandle CreateProductService(const ScopedServiceHandle& manager,
-                                         const wchar_t* serviceName, const wchar_t* command) {
-    return ScopedServiceHandle(CreateServiceW(manager.get(), serviceName, serviceName,
-                                              SERVICE_QUERY_STATUS, SERVICE_WIN32_OWN_PROCESS,
-                                              SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
-                                              nullptr, nullptr, nullptr, nullptr, nullptr));
-}
-
 // Unquoted, a path with blanks lets Windows try "C:\Program.exe" first.
 bool QuotedCommand(const wchar_t* executablePath, wchar_t (&command)[kPathChars + 2]) {
     if (FormatText(command, L"\"%s\"", executablePath)) {
@@ -136,6 +125,31 @@ bool FlushRegistration(const wchar_t* serviceName) {
     }
     SetLastError(static_cast<DWORD>(status));
     return status == ERROR_SUCCESS;
+}
+
+bool DeleteNamedService(SC_HANDLE manager, const wchar_t* serviceName) {
+    const ScopedServiceHandle service(OpenServiceW(manager, serviceName, DELETE));
+    return service && DeleteService(service.get()) != FALSE;
+}
+
+// Through the connection that may register services, held when the run knew
+// before its first stop that it would register one; opened only here
+// otherwise. Opened with the rights the later steps use, and held by the run.
+bool CreateProductService(const wchar_t* serviceName, const wchar_t* command) {
+    ResultError result;
+    const StepHandle creator = OpenManager(SC_MANAGER_CREATE_SERVICE);
+    ScopedServiceHandle created(
+        creator ? CreateServiceW(creator.get(), serviceName, serviceName, kProductServiceRights,
+                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                 SERVICE_ERROR_NORMAL, command, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr)
+                : nullptr);
+    if (!created) {
+        return result.Take(false);
+    }
+    FlushRegistration(serviceName);
+    KeepService(serviceName, kProductServiceRights, std::move(created));
+    return result.Take(true);
 }
 
 }  // namespace
@@ -190,8 +204,8 @@ bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
     }
     // Kept over an upgrade: a deleted service stays while any program holds a
     // handle to it, and a standard user may hold one for as long as they like.
-    OpenedService existing = OpenNamedService(
-        serviceName, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG, SC_MANAGER_CREATE_SERVICE);
+    OpenedService existing =
+        OpenNamedService(serviceName, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG);
     if (!existing.manager) {
         return result.Take(false);
     }
@@ -204,11 +218,12 @@ bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
         }
         // Deleted by someone else, or refusing the essential configuration (its
         // old command may name a folder that has gone): replaced by a fresh
-        // registration once it is stopped and nobody holds it, this handle included.
+        // registration once it is stopped and nobody holds it, this run included.
         const DWORD refusal = GetLastError();
         existing.service.reset();
+        CloseHeldService(serviceName);
         if (refusal != ERROR_SERVICE_MARKED_FOR_DELETE &&
-            !DeleteNamedService(existing.manager, serviceName)) {
+            !DeleteNamedService(existing.manager.get(), serviceName)) {
             SetLastError(refusal);
             return result.Take(false);
         }
@@ -218,11 +233,7 @@ bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath) {
     } else if (GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) {
         return result.Take(false);
     }
-    const bool created = CreateProductService(existing.manager, serviceName, command).valid();
-    if (created) {
-        FlushRegistration(serviceName);
-    }
-    return result.Take(created);
+    return result.Take(CreateProductService(serviceName, command));
 }
 
 bool PointServiceAt(const wchar_t* serviceName, const wchar_t* executablePath) {
@@ -245,7 +256,7 @@ bool PointServiceAt(const wchar_t* serviceName, const wchar_t* executablePath) {
 }
 
 bool WaitWhileMarkedForDeletion(const wchar_t* serviceName, int pollLimit) {
-    ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
+    const StepHandle manager = OpenManager(SC_MANAGER_CONNECT);
     for (int poll = 0; manager; ++poll) {
         ScopedServiceHandle service(
             OpenServiceW(manager.get(), serviceName, SERVICE_CHANGE_CONFIG));

@@ -15,6 +15,8 @@ constexpr int kMarkedForDeletePollLimit = 300;
 // depends on a deletion; only one deleted by someone else, or one that refuses
 // the essential change, is (deleted and) waited for within the bound and
 // registered afresh. Only a name the manager does not know is created at once.
+// The run's handle to a service replaced so is closed first (it would keep it
+// marked for deletion); the new registration's is held in its place.
 bool InstallService(const wchar_t* serviceName, const wchar_t* executablePath);
 
 // Points the registration's command at executablePath and changes nothing

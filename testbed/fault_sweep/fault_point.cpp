@@ -46,9 +46,8 @@ struct Exception {
     const char* reason;
 };
 const Exception kExceptions[] = {
-    {L"OpenSCManagerW", nullptr, "the service manager refuses every connection"},
-    {L"OpenServiceW", nullptr, "the service manager refuses every open of the service"},
-    {L"CreateServiceW", nullptr, "the service manager refuses every registration of the service"},
+    {L"CreateServiceW", nullptr,
+     "the service manager refuses every registration of a service deleted while it ran"},
     {L"StartServiceW", nullptr, "the service refuses every start"},
 };
 

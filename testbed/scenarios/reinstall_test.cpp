@@ -537,6 +537,10 @@ struct InjectedFault {
     const wchar_t* kind = L"fail";
     const wchar_t* result = kFailedTitle;
     void (*hold)(FieldScenario&) = nullptr;
+    // The point is the upgrade's last call of its function on its argument,
+    // and it comes before the first stop: a refusal that begins later meets
+    // no such call.
+    bool lastBeforeTheFirstStop = false;
 };
 
 std::wstring AccessDeniedLine() {
@@ -545,6 +549,12 @@ std::wstring AccessDeniedLine() {
 
 void PrintTo(const InjectedFault& fault, std::ostream* out) {
     *out << fault.name;
+}
+
+// Refused before the first stop: nothing was stopped.
+std::wstring NotHeldLines(const wchar_t* service) {
+    return std::wstring(service) + L" をインストールできません。\n" + AccessDeniedLine() +
+           L"アンインストール処理に失敗しました。\n";
 }
 
 std::wstring FirstExecutableNotCopiedLines() {
@@ -666,12 +676,22 @@ void HoldBothServicesOpen(FieldScenario& scenario) {
 
 const InjectedFault kInjectedFaults[] = {
     // A tightened access list may deny it (Wine checks none): not reported as
-    // the "already exists" of a create.
+    // the "already exists" of a create, and refused before the first stop.
     {"DeniedOpenOfAKeptService", L"OpenServiceW", kPService, nullptr, L"ChangeServiceConfigW",
-     [] {
-         return std::wstring(kPService) + L" をインストールできません。\n" + AccessDeniedLine() +
-                L"サービスおよびドライバーをインストールできません。\n";
-     }},
+     [] { return NotHeldLines(kPService); }},
+    // A service manager that, from some point on, refuses every connection,
+    // or every open of either service: the run's last of each comes before
+    // the first stop, so refused there the run stops nothing, and refused
+    // later it meets none.
+    {"ManagerRefusingEveryConnectionFromTheLast", L"OpenSCManagerW", nullptr, nullptr, nullptr,
+     [] { return NotHeldLines(kPService); }, L"dependent", L"persist", kFailedTitle, nullptr,
+     true},
+    {"ManagerRefusingEveryOpenOfTheFirstServiceFromTheLast", L"OpenServiceW", kPService, nullptr,
+     nullptr, [] { return NotHeldLines(kPService); }, L"product-folder", L"persist", kFailedTitle,
+     nullptr, true},
+    {"ManagerRefusingEveryOpenOfTheSecondServiceFromTheLast", L"OpenServiceW", kDService, nullptr,
+     nullptr, [] { return NotHeldLines(kDService); }, L"dependent", L"persist", kFailedTitle,
+     nullptr, true},
     // After the removal moved the old service files aside, before the new
     // ones are copied: the folders' first lookup of Program Files. The maker
     // folder fails without a line, and the services, their new files put in
@@ -735,9 +755,10 @@ const InjectedFault kInjectedFaults[] = {
      L"SHGetSpecialFolderPathW", nullptr, L"other-folder", L"kill", kFailedTitle,
      LetUsersWriteTheOldServiceExecutables},
     // Killed between the stops of two dependents, just after the second was
-    // listed: the next run starts both.
-    {"KilledBetweenTheStopsOfTwoDependents", L"OpenSCManagerW", nullptr, L"RegSetValueExW", nullptr,
-     nullptr, L"dependent", L"kill"},
+    // listed (its status read through the handle held for it): the next run
+    // starts both.
+    {"KilledBetweenTheStopsOfTwoDependents", L"QueryServiceStatusEx", nullptr, L"RegSetValueExW",
+     nullptr, nullptr, L"dependent", L"kill"},
 };
 
 class InjectedFaultScenario : public FieldScenario,
@@ -944,7 +965,7 @@ TEST_F(FieldSituationScenario, KeptRegistrationsAreWrittenOnlyWhereTheyDiffer) {
             return call.function == L"EnumDependentServicesW" && call.argument == kPService;
         });
         const auto stopped = std::find_if(listed, calls.end(), [](const LoggedCall& call) {
-            return call.function == L"OpenServiceW";
+            return call.function == L"ControlService";
         });
         ASSERT_NE(calls.end(), stopped);
         EXPECT_EQ(changed ? L"Portvane_TestDependent" : kPService, stopped->argument);
@@ -1004,6 +1025,13 @@ TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunIn
         point = matches ? calls[index].number : point;
     }
     ASSERT_NE(0, point);
+    if (fault.lastBeforeTheFirstStop) {
+        const auto stop = std::find_if(calls.begin(), calls.end(), [](const LoggedCall& call) {
+            return call.function == L"ControlService";
+        });
+        ASSERT_NE(calls.end(), stop);
+        EXPECT_LT(point, stop->number);
+    }
     ASSERT_TRUE(MakeSituation(fault.situation));
     if (fault.hold != nullptr) {
         ASSERT_NO_FATAL_FAILURE(fault.hold(*this));
