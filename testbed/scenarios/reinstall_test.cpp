@@ -755,9 +755,9 @@ const InjectedFault kInjectedFaults[] = {
      L"SHGetSpecialFolderPathW", nullptr, L"other-folder", L"kill", kFailedTitle,
      LetUsersWriteTheOldServiceExecutables},
     // Killed between the stops of two dependents, just after the second was
-    // listed (its status read through the handle held for it): the next run
-    // starts both.
-    {"KilledBetweenTheStopsOfTwoDependents", L"QueryServiceStatusEx", nullptr, L"RegSetValueExW",
+    // listed and the list flushed (its status read through the handle held for
+    // it): the next run starts both.
+    {"KilledBetweenTheStopsOfTwoDependents", L"QueryServiceStatusEx", nullptr, L"RegFlushKey",
      nullptr, nullptr, L"dependent", L"kill"},
 };
 
