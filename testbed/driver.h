@@ -117,3 +117,6 @@ std::vector<std::wstring> StagingFolders();
 
 bool PathExists(const std::wstring& path);
 long long FileSize(const std::wstring& path);
+
+// The whole file, or what of it can be read.
+std::string FileBytes(const std::wstring& path);

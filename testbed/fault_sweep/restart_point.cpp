@@ -34,18 +34,6 @@ std::wstring FolderOf(const std::wstring& path) {
     return path.substr(0, path.rfind(L'\\'));
 }
 
-std::string FileBytes(const std::wstring& path) {
-    ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, 0, nullptr));
-    std::string bytes;
-    char chunk[65536];
-    DWORD read = 0;
-    while (file && ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        bytes.append(chunk, read);
-    }
-    return bytes;
-}
-
 // FNV-1a, 64 bits: enough to tell a file from a torn or zeroed copy of it.
 uint64_t Digest(const std::string& bytes) {
     uint64_t digest = 14695981039346656037ull;

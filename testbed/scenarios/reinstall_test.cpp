@@ -562,20 +562,6 @@ std::wstring FirstExecutableNotCopiedLines() {
            AccessDeniedLine() + L"アンインストール処理に失敗しました。\n";
 }
 
-// The whole file, or what of it can be read.
-std::string FileBytes(const std::wstring& path) {
-    std::string bytes;
-    ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
-    char chunk[4096];
-    DWORD read = 0;
-    while (file && ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        bytes.append(chunk, read);
-    }
-    return bytes;
-}
-
 // What a restart would start: the executable the build packed, whole.
 bool IsWholeServiceExecutable(const std::wstring& path) {
     const std::wstring packed = BuildPath(L"payload-files" + path.substr(path.rfind(L'\\')));
