@@ -670,8 +670,7 @@ const InjectedFault kInjectedFaults[] = {
     // the first stop, so refused there the run stops nothing, and refused
     // later it meets none.
     {"ManagerRefusingEveryConnectionFromTheLast", L"OpenSCManagerW", nullptr, nullptr, nullptr,
-     [] { return NotHeldLines(kPService); }, L"dependent", L"persist", kFailedTitle, nullptr,
-     true},
+     [] { return NotHeldLines(kPService); }, L"dependent", L"persist", kFailedTitle, nullptr, true},
     {"ManagerRefusingEveryOpenOfTheFirstServiceFromTheLast", L"OpenServiceW", kPService, nullptr,
      nullptr, [] { return NotHeldLines(kPService); }, L"product-folder", L"persist", kFailedTitle,
      nullptr, true},
