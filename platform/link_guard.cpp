@@ -213,6 +213,11 @@ bool IdentityOf(HANDLE file, FileIdentity* identity) {
     return true;
 }
 
+bool IsSameIdentity(const FileIdentity& first, const FileIdentity& second) {
+    return first.volumeSerialNumber == second.volumeSerialNumber &&
+           first.indexHigh == second.indexHigh && first.indexLow == second.indexLow;
+}
+
 bool OpenIdentifiedFolder(const wchar_t* path, const FileIdentity* identity, HeldFolder* folder) {
     if (!FormatText(folder->path, L"%s", path)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -232,9 +237,9 @@ bool OpenIdentifiedFolder(const wchar_t* path, const FileIdentity* identity, Hel
     // Wine follows a link even when told not to: the identity, or the
     // resolved path, tells the folder apart from one a link leads to.
     const bool same = identity != nullptr
-                          ? information.dwVolumeSerialNumber == identity->volumeSerialNumber &&
-                                information.nFileIndexHigh == identity->indexHigh &&
-                                information.nFileIndexLow == identity->indexLow
+                          ? IsSameIdentity({information.dwVolumeSerialNumber,
+                                            information.nFileIndexHigh, information.nFileIndexLow},
+                                           *identity)
                           : folder->finalPath[0] != L'\0' &&
                                 wcsncmp(folder->finalPath, L"\\\\?\\", 4) == 0 &&
                                 _wcsicmp(folder->finalPath + 4, path) == 0;

@@ -31,6 +31,8 @@ struct FileIdentity {
 
 bool IdentityOf(HANDLE file, FileIdentity* identity);
 
+bool IsSameIdentity(const FileIdentity& first, const FileIdentity& second);
+
 // Opens the folder at path itself, never a link there nor one it leads
 // through, when it is the folder identity names; held against renaming and
 // deletion by others, and open for its own deletion. Without an identity,

@@ -156,9 +156,7 @@ bool EarlierExecutableWaits(const wchar_t* fileName, const wchar_t* path) {
     FileIdentity registeredIdentity;
     return !registered || !IdentityOf(earlier.get(), &earlierIdentity) ||
            !IdentityOf(registered.get(), &registeredIdentity) ||
-           earlierIdentity.volumeSerialNumber != registeredIdentity.volumeSerialNumber ||
-           earlierIdentity.indexHigh != registeredIdentity.indexHigh ||
-           earlierIdentity.indexLow != registeredIdentity.indexLow;
+           !IsSameIdentity(earlierIdentity, registeredIdentity);
 }
 
 bool PutEarlierExecutableIn(const wchar_t* fileName, const wchar_t* folder) {

@@ -128,21 +128,6 @@ bool IsWholeNewExecutable(const wchar_t* path, const wchar_t* fileName) {
     return placed && source && SameBytes(placed.get(), source.get());
 }
 
-bool IsSameFile(const wchar_t* first, const wchar_t* second) {
-    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    const ScopedFileHandle one(
-        CreateFileW(first, FILE_READ_ATTRIBUTES, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
-    const ScopedFileHandle other(
-        CreateFileW(second, FILE_READ_ATTRIBUTES, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
-    BY_HANDLE_FILE_INFORMATION oneInfo;
-    BY_HANDLE_FILE_INFORMATION otherInfo;
-    return one && other && GetFileInformationByHandle(one.get(), &oneInfo) &&
-           GetFileInformationByHandle(other.get(), &otherInfo) &&
-           oneInfo.dwVolumeSerialNumber == otherInfo.dwVolumeSerialNumber &&
-           oneInfo.nFileIndexHigh == otherInfo.nFileIndexHigh &&
-           oneInfo.nFileIndexLow == otherInfo.nFileIndexLow;
-}
-
 bool WriteUnplacedExecutable(const wchar_t* folder, const wchar_t* fileName) {
     wchar_t final[kPathChars];
     wchar_t unplaced[kPathChars];

@@ -18,9 +18,6 @@ bool IsUnplacedExecutableName(const wchar_t* name);
 // empty or other file does not.
 bool IsWholeNewExecutable(const wchar_t* path, const wchar_t* fileName);
 
-// Whether the two paths name one file (a second link of it included).
-bool IsSameFile(const wchar_t* first, const wchar_t* second);
-
 // Writes the staged module fileName into folder under its unplaced name,
 // flushed to the disk and checked whole. False with the last error set.
 bool WriteUnplacedExecutable(const wchar_t* folder, const wchar_t* fileName);
