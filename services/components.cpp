@@ -87,12 +87,17 @@ bool PutEarlierExecutableInPlace(const ComponentRow& row) {
            EnsureRegisteredAt(row, installed);
 }
 
-// The registered file starts as it is, unless an earlier copy of it waits
-// aside and it is not the whole new one: a run that died may have torn it.
+// The registered file starts as it is, unless it is the one setup writes in
+// the install folder, an earlier copy of it waits aside and it is not the
+// whole new one: a run that died may have torn it. A file anywhere else setup
+// never writes, whatever waits aside under its name.
 bool IsStartableAsRegistered(const ComponentRow& row) {
     wchar_t registered[kPathChars];
+    wchar_t installed[kPathChars];
     return IsStartable(row.serviceName) && RegisteredExecutable(row.serviceName, registered) &&
-           (!EarlierExecutableWaits(row.fileName, registered) ||
+           (!ComponentExecutablePath(g_installFolderPath, row.fileName, installed) ||
+            _wcsicmp(registered, installed) != 0 ||
+            !EarlierExecutableWaits(row.fileName, registered) ||
             IsWholeNewExecutable(registered, row.fileName));
 }
 

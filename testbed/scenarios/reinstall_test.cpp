@@ -541,6 +541,9 @@ struct InjectedFault {
     // and it comes before the first stop: a refusal that begins later meets
     // no such call.
     bool lastBeforeTheFirstStop = false;
+    // How the argument of the call before the point ends, where the function
+    // alone does not tell the point apart.
+    const wchar_t* previousArgument = nullptr;
 };
 
 std::wstring AccessDeniedLine() {
@@ -721,6 +724,13 @@ const InjectedFault kInjectedFaults[] = {
     {"ServiceExecutableNeverWrittenOverATornOne", L"CopyFileW", L"\\Portvane_PService.exe.new",
      nullptr, nullptr, FirstExecutableNotCopiedLines, L"product-folder", L"persist", kFailedTitle,
      DieTearingTheFirstExecutable},
+    // ... and with the first service registered at a file outside the product
+    // folder (paused, as an administrator may have set it), its staged
+    // executable unreadable once both have stopped: that file, which setup
+    // never writes, starts as it is.
+    {"StagedExecutableUnreadableWhileTheFirstServiceRunsFromElsewhere", L"CreateFileW",
+     L"\\Portvane_PService.exe", L"CreateFileW", L"SetFileAttributesW", nullptr, L"paused",
+     L"persist", kFailedTitle, nullptr, false, L".new"},
     // Killed once the first service's earlier executable has its second name
     // aside, before the new one takes its name; and once the new executables
     // are on the disk, before they are flushed: at every such point each
@@ -1006,7 +1016,8 @@ TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunIn
     for (size_t index = 1; index < calls.size(); ++index) {
         const bool matches = is(index, fault.function) && is(index - 1, fault.previous) &&
                              is(index + 1, fault.next) &&
-                             EndsWith(calls[index].argument, fault.argument);
+                             EndsWith(calls[index].argument, fault.argument) &&
+                             EndsWith(calls[index - 1].argument, fault.previousArgument);
         point = matches ? calls[index].number : point;
     }
     ASSERT_NE(0, point);
@@ -1018,6 +1029,15 @@ TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunIn
         EXPECT_LT(point, stop->number);
     }
     ASSERT_TRUE(MakeSituation(fault.situation));
+    // Where each ran before the upgrade, and its bytes then: a failure may
+    // leave it registered there, whole as it was.
+    std::wstring commandsBefore[2];
+    std::string bytesBefore[2];
+    for (int index = 0; index < 2; ++index) {
+        commandsBefore[index] = QueryService(index == 0 ? kPService : kDService).binaryPath;
+        bytesBefore[index] =
+            FileBytes(commandsBefore[index].substr(1, commandsBefore[index].size() - 2));
+    }
     if (fault.hold != nullptr) {
         ASSERT_NO_FATAL_FAILURE(fault.hold(*this));
     }
@@ -1051,10 +1071,13 @@ TEST_P(InjectedFaultScenario, FailedCallLeavesBothServicesRunningAndTheNextRunIn
     // Running, and from a whole file; killed, maybe stopped, but registered
     // at a whole file that a restart starts, never in a folder the removal
     // took away.
-    for (const wchar_t* service : {kPService, kDService}) {
+    for (int index = 0; index < 2; ++index) {
+        const wchar_t* service = index == 0 ? kPService : kDService;
         const std::wstring command = QueryService(service).binaryPath;
         const std::wstring path = command.substr(1, command.size() - 2);
-        EXPECT_TRUE(IsWholeServiceExecutable(path)) << command;
+        EXPECT_TRUE(IsWholeServiceExecutable(path) ||
+                    (command == commandsBefore[index] && FileBytes(path) == bytesBefore[index]))
+            << command;
         EXPECT_FALSE(GrantsAStandardUserWrite(path)) << command;
         if (!killed) {
             EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING)) << service;
